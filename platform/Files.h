@@ -1,0 +1,110 @@
+// Files seam: the file-system calls of the components, shaped like the Win32 calls
+// they mirror. Error codes are Win32 error numbers on both targets (the POSIX side
+// maps errno in one place), so components and tests see one vocabulary.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+#include "platform/Seam.h"
+
+namespace plat {
+
+using FileHandle = std::intptr_t;
+inline constexpr FileHandle kInvalidFile = -1;
+
+inline constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
+inline constexpr std::uint32_t kFileAttributeReadOnly = 0x01;
+inline constexpr std::uint32_t kFileAttributeDirectory = 0x10;
+inline constexpr std::uint32_t kFileAttributeArchive = 0x20;
+
+// Win32 error numbers that components and tests name.
+inline constexpr std::uint32_t kErrorFileNotFound = 2;
+inline constexpr std::uint32_t kErrorPathNotFound = 3;
+inline constexpr std::uint32_t kErrorAccessDenied = 5;
+inline constexpr std::uint32_t kErrorInvalidHandle = 6;
+inline constexpr std::uint32_t kErrorFileExists = 80;
+inline constexpr std::uint32_t kErrorDiskFull = 112;
+inline constexpr std::uint32_t kErrorAlreadyExists = 183;
+
+enum class FileAccess { Read, Write, ReadWrite };
+
+// How an open treats an existing or missing file (CreateFileA's creation disposition).
+enum class FileCreate {
+  OpenExisting,   // fail when missing
+  CreateAlways,   // create, or truncate an existing file
+  OpenAlways,     // open, or create when missing
+  CreateNew,      // fail when it exists
+};
+
+enum class SeekOrigin { Begin = 0, Current = 1, End = 2 };
+
+// The separator of local paths: '\' on Windows, '/' on Linux.
+#ifdef _WIN32
+inline constexpr char kPathDelim = '\\';
+#else
+inline constexpr char kPathDelim = '/';
+#endif
+
+// An input/output error of the runtime on a local file. It is raised through the
+// transfer run and shown by the application's error box.
+class EInOutError : public std::runtime_error {
+ public:
+  EInOutError(std::uint32_t code, const std::string& text) : std::runtime_error(text), code_(code) {}
+  std::uint32_t Code() const { return code_; }
+
+ private:
+  std::uint32_t code_;
+};
+
+class Files {
+ public:
+  virtual ~Files() = default;
+
+  // Attributes of a path, or kInvalidFileAttributes when they cannot be read.
+  virtual std::uint32_t GetFileAttributesA(const std::string& path) = 0;
+  virtual bool DeleteFileA(const std::string& path) = 0;
+  // Creates one directory; its parent must exist.
+  virtual bool CreateDirectoryA(const std::string& path) = 0;
+  virtual bool RemoveDirectoryA(const std::string& path) = 0;
+
+  // Opens a file; reading shares read and write with other processes, as the
+  // checksum needs. Returns kInvalidFile on failure (GetLastError tells why).
+  virtual FileHandle CreateFileA(const std::string& path, FileAccess access, FileCreate create) = 0;
+  // Reads up to count bytes; *read is 0 at the end of the file. False on failure.
+  virtual bool ReadFile(FileHandle h, void* buffer, std::uint32_t count, std::uint32_t* read) = 0;
+  // Writes count bytes; *written may be short only when the call fails.
+  virtual bool WriteFile(FileHandle h, const void* buffer, std::uint32_t count, std::uint32_t* written) = 0;
+  // Moves the file pointer; returns the new position, or -1 on failure.
+  virtual std::int64_t SetFilePointer(FileHandle h, std::int64_t offset, SeekOrigin origin) = 0;
+  virtual bool GetFileSize(FileHandle h, std::uint64_t* size) = 0;
+  virtual bool CloseHandle(FileHandle h) = 0;
+  // Last-write time as a FILETIME value: 100 ns units since 1601-01-01 UTC.
+  virtual bool GetFileTime(FileHandle h, std::uint64_t* lastWrite) = 0;
+  virtual bool SetFileTime(FileHandle h, std::uint64_t lastWrite) = 0;
+
+  // Moves source over target in one step, replacing an existing target
+  // (MoveFileExA with MOVEFILE_REPLACE_EXISTING; rename on POSIX).
+  virtual bool MoveFileReplace(const std::string& source, const std::string& target) = 0;
+  // Creates and opens a new, empty file with a unique name in directory dir
+  // (dir ends with the separator or is empty for the current directory).
+  // Returns the handle and sets path, or kInvalidFile.
+  virtual FileHandle CreateTempFileIn(const std::string& dir, std::string* path) = 0;
+
+  // Full path of the running executable.
+  virtual std::string ExecutablePath() = 0;
+  // A name written on Windows ("sub\file.dll") as a local relative path:
+  // unchanged on Windows; backslashes become '/' on Linux.
+  virtual std::string LocalName(const std::string& name) = 0;
+
+  // Error number of the last failed call of this seam on this thread (Win32 numbering).
+  virtual std::uint32_t GetLastError() = 0;
+  virtual void SetLastError(std::uint32_t code) = 0;
+  // The system's text for an error number.
+  virtual std::string ErrorText(std::uint32_t code) = 0;
+};
+
+inline Files& files() { return Use<Files>(); }
+
+}  // namespace plat

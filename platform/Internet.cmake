@@ -1,0 +1,6 @@
+if(WIN32)
+  target_link_libraries(nolt_platform PUBLIC wininet)
+else()
+  find_package(CURL REQUIRED)
+  target_link_libraries(nolt_platform PUBLIC CURL::libcurl)
+endif()

@@ -1,0 +1,121 @@
+// Internet seam: the WinINet operations the transfer engine relies on, one method
+// per call with the same arguments (flags stay numbers). Windows passes them to
+// wininet.dll; Linux implements them over libcurl and reports WinINet's error
+// numbers for the failures it maps, so events carry the same codes on both.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/Clock.h"
+#include "platform/Seam.h"
+
+namespace plat {
+
+// An open internet, connection, request, FTP file or FTP search handle; nullptr is none.
+using HInternet = void*;
+
+// InternetOpenA access types.
+inline constexpr std::uint32_t kInternetOpenTypePreconfig = 0;
+inline constexpr std::uint32_t kInternetOpenTypeDirect = 1;
+inline constexpr std::uint32_t kInternetOpenTypeProxy = 3;
+
+// Request flags.
+inline constexpr std::uint32_t kInternetFlagReload = 0x80000000u;
+inline constexpr std::uint32_t kInternetFlagNoCacheWrite = 0x04000000u;
+inline constexpr std::uint32_t kInternetFlagKeepConnection = 0x00400000u;
+inline constexpr std::uint32_t kInternetFlagPassive = 0x08000000u;
+inline constexpr std::uint32_t kInternetFlagTransferBinary = 0x00000002u;
+
+// InternetConnectA services.
+inline constexpr std::uint32_t kInternetServiceFtp = 1;
+inline constexpr std::uint32_t kInternetServiceHttp = 3;
+
+// HttpQueryInfoA levels and modifiers.
+inline constexpr std::uint32_t kHttpQueryContentLength = 5;
+inline constexpr std::uint32_t kHttpQueryLastModified = 11;
+inline constexpr std::uint32_t kHttpQueryStatusCode = 19;
+inline constexpr std::uint32_t kHttpQueryFlagSystemTime = 0x40000000u;
+inline constexpr std::uint32_t kHttpQueryFlagNumber = 0x20000000u;
+
+// FtpOpenFileA access.
+inline constexpr std::uint32_t kGenericRead = 0x80000000u;
+inline constexpr std::uint32_t kGenericWrite = 0x40000000u;
+
+// WinINet error numbers.
+inline constexpr std::uint32_t kErrorInternetTimeout = 12002;
+inline constexpr std::uint32_t kErrorInternetInternalError = 12004;
+inline constexpr std::uint32_t kErrorInternetInvalidUrl = 12005;
+inline constexpr std::uint32_t kErrorInternetUnrecognizedScheme = 12006;
+inline constexpr std::uint32_t kErrorInternetNameNotResolved = 12007;
+inline constexpr std::uint32_t kErrorInternetLoginFailure = 12015;
+inline constexpr std::uint32_t kErrorInternetOperationCancelled = 12017;
+inline constexpr std::uint32_t kErrorInternetIncorrectHandleType = 12018;
+inline constexpr std::uint32_t kErrorInternetConnectionAborted = 12030;
+inline constexpr std::uint32_t kErrorInternetConnectionReset = 12031;
+inline constexpr std::uint32_t kErrorInternetCannotConnect = 12029;
+inline constexpr std::uint32_t kErrorInternetExtendedError = 12003;
+inline constexpr std::uint32_t kErrorFtpTransferInProgress = 12110;
+inline constexpr std::uint32_t kErrorHttpInvalidServerResponse = 12152;
+
+// The part of WIN32_FIND_DATAA that an FTP search delivers.
+struct FtpFindData {
+  std::uint32_t attributes = 0;
+  std::uint64_t lastWriteTime = 0;  // FILETIME, UTC
+  std::uint32_t sizeHigh = 0;
+  std::uint32_t sizeLow = 0;
+  std::string fileName;
+};
+
+// INTERNET_BUFFERSA as HttpSendRequestExA reads it: the announced body length.
+struct InternetBuffers {
+  std::string header;
+  std::uint32_t bufferTotal = 0;
+};
+
+class Internet {
+ public:
+  virtual ~Internet() = default;
+
+  virtual HInternet InternetOpenA(const std::string& agent, std::uint32_t accessType, const std::string& proxy,
+                                  const std::string& proxyBypass, std::uint32_t flags) = 0;
+  virtual bool InternetCloseHandle(HInternet h) = 0;
+
+  // HTTP download.
+  virtual HInternet InternetOpenUrlA(HInternet internet, const std::string& url, const char* headers,
+                                     std::uint32_t headersLength, std::uint32_t flags, std::uintptr_t context) = 0;
+  // Writes at most *length bytes into buffer: a 32-bit number for FLAG_NUMBER, a
+  // SystemTime for FLAG_SYSTEMTIME. An absent value returns false and leaves buffer as it was.
+  virtual bool HttpQueryInfoA(HInternet request, std::uint32_t infoLevel, void* buffer, std::uint32_t* length,
+                              std::uint32_t* index) = 0;
+  // Up to count body bytes; *read 0 at the end. False on failure.
+  virtual bool InternetReadFile(HInternet h, void* buffer, std::uint32_t count, std::uint32_t* read) = 0;
+
+  // HTTP upload and FTP.
+  virtual HInternet InternetConnectA(HInternet internet, const std::string& server, std::uint16_t port,
+                                     const std::string& user, const std::string& password, std::uint32_t service,
+                                     std::uint32_t flags, std::uintptr_t context) = 0;
+  virtual HInternet HttpOpenRequestA(HInternet connection, const std::string& verb, const std::string& object,
+                                     const std::string& version, const std::string& referrer,
+                                     const char* const* acceptTypes, std::uint32_t flags,
+                                     std::uintptr_t context) = 0;
+  virtual bool HttpSendRequestExA(HInternet request, const InternetBuffers* buffersIn, std::uint32_t flags,
+                                  std::uintptr_t context) = 0;
+  virtual bool InternetWriteFile(HInternet h, const void* buffer, std::uint32_t count, std::uint32_t* written) = 0;
+  virtual bool HttpEndRequestA(HInternet request, std::uint32_t flags, std::uintptr_t context) = 0;
+  virtual bool FtpSetCurrentDirectoryA(HInternet connection, const std::string& directory) = 0;
+  virtual bool FtpCreateDirectoryA(HInternet connection, const std::string& directory) = 0;
+  virtual HInternet FtpFindFirstFileA(HInternet connection, const std::string& searchFile, FtpFindData* data,
+                                      std::uint32_t flags, std::uintptr_t context) = 0;
+  virtual HInternet FtpOpenFileA(HInternet connection, const std::string& fileName, std::uint32_t access,
+                                 std::uint32_t flags, std::uintptr_t context) = 0;
+
+  // Error number of the last failed call on this thread (WinINet or system numbering).
+  virtual std::uint32_t GetLastError() = 0;
+  // The text of a WinINet error number from the library's message table; empty when it has none.
+  virtual std::string FormatMessageText(std::uint32_t code) = 0;
+};
+
+inline Internet& internet() { return Use<Internet>(); }
+
+}  // namespace plat

@@ -1,0 +1,246 @@
+// POSIX implementation of the files seam. Only POSIX-specific code lives here;
+// errno is translated to Win32 error numbers in ErrorFromErrno alone.
+#include "platform/Files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+namespace plat {
+namespace {
+
+thread_local std::uint32_t lastError = 0;
+
+std::uint32_t ErrorFromErrno(int e) {
+  switch (e) {
+    case 0: return 0;
+    case ENOENT: return kErrorFileNotFound;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case ELOOP: return kErrorPathNotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+    case ETXTBSY: return kErrorAccessDenied;
+    case EBADF: return kErrorInvalidHandle;
+    case EEXIST: return kErrorAlreadyExists;
+    case ENOSPC:
+    case EDQUOT: return kErrorDiskFull;
+    case EMFILE:
+    case ENFILE: return 4;    // ERROR_TOO_MANY_OPEN_FILES
+    case EIO: return 1117;    // ERROR_IO_DEVICE
+    case EINVAL: return 87;   // ERROR_INVALID_PARAMETER
+    case ENOTEMPTY: return 145;  // ERROR_DIR_NOT_EMPTY
+    case EXDEV: return 17;    // ERROR_NOT_SAME_DEVICE
+    default: return 0x20000000u | static_cast<std::uint32_t>(e);  // unmapped: errno kept
+  }
+}
+
+bool Fail() {
+  lastError = ErrorFromErrno(errno);
+  return false;
+}
+
+// Seconds and nanoseconds since 1970 <-> FILETIME.
+constexpr std::int64_t kEpochDiff = 116444736000000000LL;
+
+std::uint64_t ToFileTime(const timespec& ts) {
+  return static_cast<std::uint64_t>(ts.tv_sec * 10000000LL + ts.tv_nsec / 100 + kEpochDiff);
+}
+
+timespec FromFileTime(std::uint64_t ft) {
+  std::int64_t t = static_cast<std::int64_t>(ft) - kEpochDiff;
+  timespec ts{};
+  ts.tv_sec = t / 10000000LL;
+  ts.tv_nsec = (t % 10000000LL) * 100;
+  if (ts.tv_nsec < 0) {
+    ts.tv_nsec += 1000000000L;
+    ts.tv_sec -= 1;
+  }
+  return ts;
+}
+
+class PosixFiles final : public Files {
+ public:
+  std::uint32_t GetFileAttributesA(const std::string& path) override {
+    struct stat st;
+    if (path.empty() || ::stat(path.c_str(), &st) != 0) {
+      Fail();
+      return kInvalidFileAttributes;
+    }
+    std::uint32_t attr = 0;
+    if (S_ISDIR(st.st_mode)) attr |= kFileAttributeDirectory;
+    else attr |= kFileAttributeArchive;
+    if (::access(path.c_str(), W_OK) != 0 && errno == EROFS) attr |= kFileAttributeReadOnly;
+    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) attr |= kFileAttributeReadOnly;
+    return attr;
+  }
+
+  bool DeleteFileA(const std::string& path) override {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      lastError = kErrorAccessDenied;  // as Windows: a directory is not a file
+      return false;
+    }
+    return ::unlink(path.c_str()) == 0 || Fail();
+  }
+
+  bool CreateDirectoryA(const std::string& path) override {
+    return ::mkdir(path.c_str(), 0777) == 0 || Fail();
+  }
+
+  bool RemoveDirectoryA(const std::string& path) override { return ::rmdir(path.c_str()) == 0 || Fail(); }
+
+  FileHandle CreateFileA(const std::string& path, FileAccess access, FileCreate create) override {
+    int flags = O_CLOEXEC;
+    switch (access) {
+      case FileAccess::Read: flags |= O_RDONLY; break;
+      case FileAccess::Write: flags |= O_WRONLY; break;
+      case FileAccess::ReadWrite: flags |= O_RDWR; break;
+    }
+    switch (create) {
+      case FileCreate::OpenExisting: break;
+      case FileCreate::CreateAlways: flags |= O_CREAT | O_TRUNC; break;
+      case FileCreate::OpenAlways: flags |= O_CREAT; break;
+      case FileCreate::CreateNew: flags |= O_CREAT | O_EXCL; break;
+    }
+    int fd = ::open(path.c_str(), flags, 0666);
+    if (fd < 0) {
+      Fail();
+      return kInvalidFile;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {  // Windows cannot open a directory as a file
+      ::close(fd);
+      lastError = kErrorAccessDenied;
+      return kInvalidFile;
+    }
+    return fd;
+  }
+
+  bool ReadFile(FileHandle h, void* buffer, std::uint32_t count, std::uint32_t* read) override {
+    *read = 0;
+    for (;;) {
+      ssize_t n = ::read(static_cast<int>(h), buffer, count);
+      if (n >= 0) {
+        *read = static_cast<std::uint32_t>(n);
+        return true;
+      }
+      if (errno != EINTR) return Fail();
+    }
+  }
+
+  bool WriteFile(FileHandle h, const void* buffer, std::uint32_t count, std::uint32_t* written) override {
+    *written = 0;
+    const char* p = static_cast<const char*>(buffer);
+    while (*written < count) {
+      ssize_t n = ::write(static_cast<int>(h), p + *written, count - *written);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return Fail();
+      }
+      *written += static_cast<std::uint32_t>(n);
+    }
+    return true;
+  }
+
+  std::int64_t SetFilePointer(FileHandle h, std::int64_t offset, SeekOrigin origin) override {
+    int whence = origin == SeekOrigin::Begin ? SEEK_SET : origin == SeekOrigin::Current ? SEEK_CUR : SEEK_END;
+    off_t r = ::lseek(static_cast<int>(h), static_cast<off_t>(offset), whence);
+    if (r < 0) {
+      Fail();
+      return -1;
+    }
+    return r;
+  }
+
+  bool GetFileSize(FileHandle h, std::uint64_t* size) override {
+    struct stat st;
+    if (::fstat(static_cast<int>(h), &st) != 0) return Fail();
+    *size = static_cast<std::uint64_t>(st.st_size);
+    return true;
+  }
+
+  bool CloseHandle(FileHandle h) override { return ::close(static_cast<int>(h)) == 0 || Fail(); }
+
+  bool GetFileTime(FileHandle h, std::uint64_t* lastWrite) override {
+    struct stat st;
+    if (::fstat(static_cast<int>(h), &st) != 0) return Fail();
+    *lastWrite = ToFileTime(st.st_mtim);
+    return true;
+  }
+
+  bool SetFileTime(FileHandle h, std::uint64_t lastWrite) override {
+    timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1] = FromFileTime(lastWrite);
+    return ::futimens(static_cast<int>(h), times) == 0 || Fail();
+  }
+
+  bool MoveFileReplace(const std::string& source, const std::string& target) override {
+    return ::rename(source.c_str(), target.c_str()) == 0 || Fail();
+  }
+
+  FileHandle CreateTempFileIn(const std::string& dir, std::string* path) override {
+    std::string pattern = dir + ".nolt-XXXXXX";
+    int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd < 0) {
+      Fail();
+      return kInvalidFile;
+    }
+    *path = pattern;
+    return fd;
+  }
+
+  std::string ExecutablePath() override {
+    char buf[PATH_MAX];
+    ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n < 0) {
+      Fail();
+      return {};
+    }
+    return std::string(buf, static_cast<std::size_t>(n));
+  }
+
+  std::string LocalName(const std::string& name) override {
+    std::string s = name;
+    for (char& c : s)
+      if (c == '\\') c = '/';
+    return s;
+  }
+
+  std::uint32_t GetLastError() override { return lastError; }
+  void SetLastError(std::uint32_t code) override { lastError = code; }
+
+  std::string ErrorText(std::uint32_t code) override {
+    switch (code) {
+      case 0: return "The operation completed successfully";
+      case kErrorFileNotFound: return "The system cannot find the file specified";
+      case kErrorPathNotFound: return "The system cannot find the path specified";
+      case kErrorAccessDenied: return "Access is denied";
+      case kErrorInvalidHandle: return "The handle is invalid";
+      case kErrorAlreadyExists:
+      case kErrorFileExists: return "The file exists";
+      case kErrorDiskFull: return "There is not enough space on the disk";
+      default: break;
+    }
+    if (code & 0x20000000u) return std::strerror(static_cast<int>(code & 0xFFFFu));
+    return "System error " + std::to_string(code);
+  }
+};
+
+}  // namespace
+
+template <> Files& SystemInstance<Files>() {
+  static PosixFiles instance;
+  return instance;
+}
+
+}  // namespace plat

@@ -1,0 +1,150 @@
+// Win32 implementation of the internet seam: a thin pass-through to wininet.dll.
+// Must contain only Win32-specific code.
+#include "platform/Internet.h"
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <vector>
+
+namespace plat {
+namespace {
+
+HINTERNET H(HInternet h) { return static_cast<HINTERNET>(h); }
+
+class Win32Internet final : public Internet {
+ public:
+  HInternet InternetOpenA(const std::string& agent, std::uint32_t accessType, const std::string& proxy,
+                          const std::string& proxyBypass, std::uint32_t flags) override {
+    return ::InternetOpenA(agent.c_str(), accessType, proxy.empty() ? nullptr : proxy.c_str(),
+                           proxyBypass.empty() ? nullptr : proxyBypass.c_str(), flags);
+  }
+
+  bool InternetCloseHandle(HInternet h) override { return ::InternetCloseHandle(H(h)) != 0; }
+
+  HInternet InternetOpenUrlA(HInternet internet, const std::string& url, const char* headers,
+                             std::uint32_t headersLength, std::uint32_t flags, std::uintptr_t context) override {
+    return ::InternetOpenUrlA(H(internet), url.c_str(), headersLength ? headers : nullptr, headersLength, flags,
+                              context);
+  }
+
+  bool HttpQueryInfoA(HInternet request, std::uint32_t infoLevel, void* buffer, std::uint32_t* length,
+                      std::uint32_t* index) override {
+    DWORD len = *length;
+    DWORD idx = index ? *index : 0;
+    if (infoLevel & kHttpQueryFlagSystemTime) {
+      SYSTEMTIME st;
+      len = sizeof st;
+      if (!::HttpQueryInfoA(H(request), infoLevel, &st, &len, &idx)) return false;
+      SystemTime* out = static_cast<SystemTime*>(buffer);
+      out->wYear = st.wYear;
+      out->wMonth = st.wMonth;
+      out->wDayOfWeek = st.wDayOfWeek;
+      out->wDay = st.wDay;
+      out->wHour = st.wHour;
+      out->wMinute = st.wMinute;
+      out->wSecond = st.wSecond;
+      out->wMilliseconds = st.wMilliseconds;
+    } else if (!::HttpQueryInfoA(H(request), infoLevel, buffer, &len, &idx)) {
+      return false;
+    }
+    *length = len;
+    if (index) *index = idx;
+    return true;
+  }
+
+  bool InternetReadFile(HInternet h, void* buffer, std::uint32_t count, std::uint32_t* read) override {
+    DWORD n = 0;
+    BOOL ok = ::InternetReadFile(H(h), buffer, count, &n);
+    *read = n;
+    return ok != 0;
+  }
+
+  HInternet InternetConnectA(HInternet internet, const std::string& server, std::uint16_t port,
+                             const std::string& user, const std::string& password, std::uint32_t service,
+                             std::uint32_t flags, std::uintptr_t context) override {
+    return ::InternetConnectA(H(internet), server.c_str(), port, user.empty() ? nullptr : user.c_str(),
+                              password.empty() ? nullptr : password.c_str(), service, flags, context);
+  }
+
+  HInternet HttpOpenRequestA(HInternet connection, const std::string& verb, const std::string& object,
+                             const std::string& version, const std::string& referrer,
+                             const char* const* acceptTypes, std::uint32_t flags, std::uintptr_t context) override {
+    return ::HttpOpenRequestA(H(connection), verb.c_str(), object.c_str(),
+                              version.empty() ? nullptr : version.c_str(),
+                              referrer.empty() ? nullptr : referrer.c_str(), const_cast<LPCSTR*>(acceptTypes), flags,
+                              context);
+  }
+
+  bool HttpSendRequestExA(HInternet request, const InternetBuffers* buffersIn, std::uint32_t flags,
+                          std::uintptr_t context) override {
+    INTERNET_BUFFERSA b{};
+    b.dwStructSize = sizeof b;
+    if (buffersIn) {
+      b.lpcszHeader = buffersIn->header.empty() ? nullptr : buffersIn->header.c_str();
+      b.dwHeadersLength = static_cast<DWORD>(buffersIn->header.size());
+      b.dwBufferTotal = buffersIn->bufferTotal;
+    }
+    return ::HttpSendRequestExA(H(request), buffersIn ? &b : nullptr, nullptr, flags, context) != 0;
+  }
+
+  bool InternetWriteFile(HInternet h, const void* buffer, std::uint32_t count, std::uint32_t* written) override {
+    DWORD n = 0;
+    BOOL ok = ::InternetWriteFile(H(h), buffer, count, &n);
+    *written = n;
+    return ok != 0;
+  }
+
+  bool HttpEndRequestA(HInternet request, std::uint32_t flags, std::uintptr_t context) override {
+    return ::HttpEndRequestA(H(request), nullptr, flags, context) != 0;
+  }
+
+  bool FtpSetCurrentDirectoryA(HInternet connection, const std::string& directory) override {
+    return ::FtpSetCurrentDirectoryA(H(connection), directory.c_str()) != 0;
+  }
+
+  bool FtpCreateDirectoryA(HInternet connection, const std::string& directory) override {
+    return ::FtpCreateDirectoryA(H(connection), directory.c_str()) != 0;
+  }
+
+  HInternet FtpFindFirstFileA(HInternet connection, const std::string& searchFile, FtpFindData* data,
+                              std::uint32_t flags, std::uintptr_t context) override {
+    WIN32_FIND_DATAA fd{};
+    HINTERNET h = ::FtpFindFirstFileA(H(connection), searchFile.c_str(), &fd, flags, context);
+    if (h && data) {
+      data->attributes = fd.dwFileAttributes;
+      data->lastWriteTime =
+          (static_cast<std::uint64_t>(fd.ftLastWriteTime.dwHighDateTime) << 32) | fd.ftLastWriteTime.dwLowDateTime;
+      data->sizeHigh = fd.nFileSizeHigh;
+      data->sizeLow = fd.nFileSizeLow;
+      data->fileName = fd.cFileName;
+    }
+    return h;
+  }
+
+  HInternet FtpOpenFileA(HInternet connection, const std::string& fileName, std::uint32_t access,
+                         std::uint32_t flags, std::uintptr_t context) override {
+    return ::FtpOpenFileA(H(connection), fileName.c_str(), access, flags, context);
+  }
+
+  std::uint32_t GetLastError() override { return ::GetLastError(); }
+
+  std::string FormatMessageText(std::uint32_t code) override {
+    char* buf = nullptr;
+    DWORD n = ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE |
+                                   FORMAT_MESSAGE_IGNORE_INSERTS,
+                               ::GetModuleHandleA("wininet.dll"), code, 0, reinterpret_cast<char*>(&buf), 0, nullptr);
+    std::string text = n ? std::string(buf, n) : std::string();
+    if (buf) ::LocalFree(buf);
+    return text;
+  }
+};
+
+}  // namespace
+
+template <> Internet& SystemInstance<Internet>() {
+  static Win32Internet instance;
+  return instance;
+}
+
+}  // namespace plat

@@ -1,0 +1,133 @@
+// The files seam behaves the same on both targets: these cases run against the
+// system implementation of each.
+#include <gtest/gtest.h>
+
+#include "platform/Files.h"
+#include "tests/support/TestSupport.h"
+
+using namespace plat;
+using nolt::test::TempDir;
+
+namespace {
+
+TEST(FilesContract, ExistenceAndAttributes) {
+  TempDir dir;
+  Files& f = files();
+  EXPECT_EQ(f.GetFileAttributesA(dir.File("missing")), kInvalidFileAttributes);
+  EXPECT_EQ(f.GetLastError(), kErrorFileNotFound);
+  EXPECT_EQ(f.GetFileAttributesA(dir.File("no-dir") + kPathDelim + "x"), kInvalidFileAttributes);
+
+  std::uint32_t d = f.GetFileAttributesA(dir.path().string());
+  ASSERT_NE(d, kInvalidFileAttributes);
+  EXPECT_TRUE(d & kFileAttributeDirectory);
+  // The directory with its trailing separator is still the directory.
+  EXPECT_TRUE(f.GetFileAttributesA(dir.Dir()) & kFileAttributeDirectory);
+
+  nolt::test::WriteFile(dir.File("a.txt"), "abc");
+  std::uint32_t a = f.GetFileAttributesA(dir.File("a.txt"));
+  ASSERT_NE(a, kInvalidFileAttributes);
+  EXPECT_FALSE(a & kFileAttributeDirectory);
+}
+
+TEST(FilesContract, CreateWriteReadSeekClose) {
+  TempDir dir;
+  Files& f = files();
+  const std::string path = dir.File("data.bin");
+  FileHandle h = f.CreateFileA(path, FileAccess::Write, FileCreate::CreateAlways);
+  ASSERT_NE(h, kInvalidFile);
+  std::uint32_t n = 0;
+  ASSERT_TRUE(f.WriteFile(h, "hello world", 11, &n));
+  EXPECT_EQ(n, 11u);
+  ASSERT_TRUE(f.CloseHandle(h));
+
+  h = f.CreateFileA(path, FileAccess::Read, FileCreate::OpenExisting);
+  ASSERT_NE(h, kInvalidFile);
+  std::uint64_t size = 0;
+  ASSERT_TRUE(f.GetFileSize(h, &size));
+  EXPECT_EQ(size, 11u);
+  EXPECT_EQ(f.SetFilePointer(h, 6, SeekOrigin::Begin), 6);
+  char buf[16] = {};
+  ASSERT_TRUE(f.ReadFile(h, buf, sizeof buf, &n));
+  EXPECT_EQ(std::string(buf, n), "world");
+  ASSERT_TRUE(f.ReadFile(h, buf, sizeof buf, &n));
+  EXPECT_EQ(n, 0u) << "a read at the end delivers nothing";
+  EXPECT_EQ(f.SetFilePointer(h, -5, SeekOrigin::End), 6);
+  EXPECT_EQ(f.SetFilePointer(h, 1, SeekOrigin::Current), 7);
+  ASSERT_TRUE(f.CloseHandle(h));
+
+  // CreateAlways truncates; CreateNew refuses an existing file.
+  h = f.CreateFileA(path, FileAccess::Write, FileCreate::CreateAlways);
+  ASSERT_NE(h, kInvalidFile);
+  f.CloseHandle(h);
+  EXPECT_EQ(nolt::test::ReadFile(path), "");
+  EXPECT_EQ(f.CreateFileA(path, FileAccess::Write, FileCreate::CreateNew), kInvalidFile);
+  EXPECT_EQ(f.CreateFileA(dir.File("nothing"), FileAccess::Read, FileCreate::OpenExisting), kInvalidFile);
+  EXPECT_EQ(f.GetLastError(), kErrorFileNotFound);
+}
+
+TEST(FilesContract, ReadSharedWithWriter) {
+  TempDir dir;
+  Files& f = files();
+  const std::string path = dir.File("shared.bin");
+  FileHandle w = f.CreateFileA(path, FileAccess::Write, FileCreate::CreateAlways);
+  ASSERT_NE(w, kInvalidFile);
+  FileHandle r = f.CreateFileA(path, FileAccess::Read, FileCreate::OpenExisting);
+  EXPECT_NE(r, kInvalidFile) << "reading must share write access with other openers";
+  if (r != kInvalidFile) f.CloseHandle(r);
+  f.CloseHandle(w);
+}
+
+TEST(FilesContract, DirectoriesAndDelete) {
+  TempDir dir;
+  Files& f = files();
+  const std::string sub = dir.File("sub");
+  ASSERT_TRUE(f.CreateDirectoryA(sub));
+  EXPECT_FALSE(f.CreateDirectoryA(sub));
+  EXPECT_FALSE(f.CreateDirectoryA(dir.File("x") + kPathDelim + "y")) << "parents are not created";
+  EXPECT_FALSE(f.DeleteFileA(sub)) << "a directory is not deleted as a file";
+  EXPECT_FALSE(f.DeleteFileA(dir.File("missing")));
+  EXPECT_EQ(f.GetLastError(), kErrorFileNotFound);
+  nolt::test::WriteFile(dir.File("f"), "x");
+  EXPECT_TRUE(f.DeleteFileA(dir.File("f")));
+  EXPECT_FALSE(nolt::test::FileExists(dir.File("f")));
+  EXPECT_TRUE(f.RemoveDirectoryA(sub));
+}
+
+TEST(FilesContract, TimesMoveAndTemp) {
+  TempDir dir;
+  Files& f = files();
+  std::string tmp;
+  FileHandle h = f.CreateTempFileIn(dir.Dir(), &tmp);
+  ASSERT_NE(h, kInvalidFile);
+  EXPECT_EQ(tmp.rfind(dir.Dir(), 0), 0u) << tmp;
+  std::uint32_t n;
+  ASSERT_TRUE(f.WriteFile(h, "new", 3, &n));
+  // 2001-02-03 04:05:06 UTC.
+  const std::uint64_t when = 126256467060000000ULL;
+  ASSERT_TRUE(f.SetFileTime(h, when));
+  std::uint64_t back = 0;
+  ASSERT_TRUE(f.GetFileTime(h, &back));
+  EXPECT_EQ(back, when);
+  f.CloseHandle(h);
+
+  nolt::test::WriteFile(dir.File("target"), "old contents");
+  ASSERT_TRUE(f.MoveFileReplace(tmp, dir.File("target")));
+  EXPECT_EQ(nolt::test::ReadFile(dir.File("target")), "new");
+  EXPECT_FALSE(nolt::test::FileExists(tmp));
+}
+
+TEST(FilesContract, NamesAndErrors) {
+  Files& f = files();
+  EXPECT_FALSE(f.ExecutablePath().empty());
+  EXPECT_NE(f.GetFileAttributesA(f.ExecutablePath()), kInvalidFileAttributes);
+#ifdef _WIN32
+  EXPECT_EQ(f.LocalName("sub\\file.dll"), "sub\\file.dll");
+#else
+  EXPECT_EQ(f.LocalName("sub\\file.dll"), "sub/file.dll");
+#endif
+  EXPECT_FALSE(f.ErrorText(kErrorFileNotFound).empty());
+  f.SetLastError(kErrorAccessDenied);
+  EXPECT_EQ(f.GetLastError(), kErrorAccessDenied);
+}
+
+}  // namespace
