@@ -15,6 +15,8 @@ namespace plat {
 class HeadlessUi : public Ui {
  public:
   bool HasDisplay() override { return false; }
+  // The classic caption height at 96 dots per inch.
+  int CaptionBarHeight() override { return 18; }
   void InitializeApplication() override {}
   void SetApplicationTitle(const std::string& title) override { title_ = title; }
   std::string ApplicationTitle() override { return title_; }

@@ -31,7 +31,11 @@ struct Control {
   bool playing = false;    // animation
   bool isDefault = false;  // button pressed by Enter
   bool isCancel = false;   // button pressed by Esc
+  bool autoSize = false;   // label sized to its text (width and height ignored)
 };
+
+// The system's copy-files clip, as an animation resource number.
+inline constexpr int kAviCopyFiles = -1;
 
 enum class BorderStyle {
   Single,  // fixed single border with caption and system menu, not resizable
@@ -43,6 +47,9 @@ struct WindowModel {
   std::string caption;
   int clientWidth = 0;
   int clientHeight = 0;
+  // When not 0, the outer size of the window frame, which then wins over the client size.
+  int outerWidth = 0;
+  int outerHeight = 0;
   bool centred = true;     // centred on the desktop; else left/top are used
   int left = 0;
   int top = 0;
@@ -79,6 +86,8 @@ class Ui {
 
   // Whether windows are really shown (false for the headless view).
   virtual bool HasDisplay() = 0;
+  // Height of a window's caption bar in pixels (GetSystemMetrics(SM_CYCAPTION)).
+  virtual int CaptionBarHeight() = 0;
 
   virtual void InitializeApplication() = 0;
   virtual void SetApplicationTitle(const std::string& title) = 0;

@@ -1,0 +1,3 @@
+if(WIN32)
+  target_link_libraries(nolt_platform PUBLIC shell32)
+endif()

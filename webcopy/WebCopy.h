@@ -1,0 +1,212 @@
+// TWebCopy: a non-visual component that holds an ordered list of transfer items and
+// runs them one after the other on the user-interface thread, with a progress
+// dialog, events per item, an optional credentials prompt and a kept FTP connection.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/Component.h"
+#include "platform/Internet.h"
+
+namespace nolt {
+
+class TWebCopy;
+class TWcProgressDialog;
+
+// Stored as one byte; the ordinal values are fixed.
+enum TWebCopyProtocol : std::uint8_t { wpHttp = 0, wpFtp = 1, wpFile = 2, wpFtpUpload = 3, wpHttpUpload = 4 };
+enum TWebCopyHTTPCommand : std::uint8_t { hcPost = 0, hcPut = 1 };
+enum TWebCopyAuthentication : std::uint8_t { waNever = 0, waAlways = 1, waAuto = 2 };
+
+// Event types. Sender is always the TWebCopy; idx is the item's 0-based index.
+using TWebCopyConnectError = std::function<void(TObject* Sender)>;
+using TWebCopyCancel = std::function<void(TObject* Sender)>;
+using TWebCopyThreadDone = std::function<void(TObject* Sender)>;
+using TWebCopyOverwrite = std::function<void(TObject* Sender, const std::string& tgtfile, bool& allow)>;
+using TWebCopyProgress =
+    std::function<void(TObject* Sender, int fileidx, std::uint32_t size, std::uint32_t totsize)>;
+using TWebCopyError = std::function<void(TObject* Sender, int ErrorCode)>;
+using TWebCopyErrorInfo = std::function<void(TObject* Sender, int ErrorCode, const std::string& ErrorInfo)>;
+using TWebCopyFileDone = std::function<void(TObject* Sender, int idx)>;
+using TWebCopyFileStart = std::function<void(TObject* Sender, int idx)>;
+using TWebCopyFileDateCheck = std::function<void(TObject* Sender, int idx, TDateTime newdate, bool& allow)>;
+using TWebCopyURLNotFound = std::function<void(TObject* Sender, const std::string& url)>;
+using TWebCopyNoNewFile =
+    std::function<void(TObject* Sender, const std::string& tgtfile, TDateTime curdate, TDateTime newdate)>;
+
+class TWebCopyItems;
+
+// One transfer. Published properties in declaration order, then the result fields
+// that a run writes.
+class TWebCopyItem : public TObject {
+ public:
+  explicit TWebCopyItem(TWebCopyItems* collection) : Collection(collection) {}
+
+  bool Active = true;
+  TWebCopyAuthentication Authenticate = waNever;
+  bool CopyNewerOnly = false;
+  TDateTime FileDate = 0;
+  std::string FTPHost;
+  std::string FTPUserID;
+  std::string FTPPassword;
+  std::int32_t FTPPort = 21;
+  TWebCopyHTTPCommand HTTPCommand = hcPost;
+  TWebCopyProtocol Protocol = wpHttp;
+  std::string TargetDir;
+  std::string TargetFilename;
+  std::string URL;
+  std::string HTTPUserID;
+  std::string HTTPPassword;
+
+  // Results of the item's last transfer; not stored in a form description.
+  bool Success = false;
+  bool NoNewFile = false;
+  TDateTime NewDate = 0;
+
+  TWebCopyItems* Collection;
+};
+
+// The ordered item collection; it knows its owning component.
+class TWebCopyItems : public TObject {
+ public:
+  explicit TWebCopyItems(TWebCopy* owner) : owner_(owner) {}
+  TWebCopyItem& Add();
+  TWebCopyItem& operator[](int i) { return *items_.at(static_cast<std::size_t>(i)); }
+  const TWebCopyItem& operator[](int i) const { return *items_.at(static_cast<std::size_t>(i)); }
+  int Count() const { return static_cast<int>(items_.size()); }
+  void Clear() { items_.clear(); }
+  int ActiveCount() const;
+  TWebCopy* GetOwner() const { return owner_; }
+
+ private:
+  TWebCopy* owner_;
+  std::vector<std::unique_ptr<TWebCopyItem>> items_;
+};
+
+class TWebCopy : public TComponent {
+ public:
+  explicit TWebCopy(TComponent* owner = nullptr);
+  ~TWebCopy() override;
+  TWebCopy(const TWebCopy&) = delete;
+  TWebCopy& operator=(const TWebCopy&) = delete;
+
+  // Runs all items once. The outcome is in the items' result fields and the events.
+  void Execute();
+
+  // "1.5.0.3", from the version number 0x01050003; writing has no effect.
+  std::string Version() const;
+  void SetVersion(const std::string&) {}
+
+  // Published properties, in declaration order.
+  bool AlwaysOnTop = false;
+  std::string DlgCancel = "Cancel";
+  std::string DlgCaption = "Downloading";
+  std::string DlgCompleted = "completed";
+  std::string DlgClose = "Close";
+  std::string DlgFileLabel = "File :";
+  std::string DlgFileOfLabel = "of";
+  std::string DlgFromServerLabel = "from";
+  std::string DlgToServerLabel = "to";
+  std::string DlgProgressLabel = "Progress :";
+  std::string DlgRateLabel = "Transfer rate :";
+  std::string DlgTimeLabel = "Estimated time left :";
+  std::string DlgCopying = "Copying";
+  std::string DlgDwnload = "Downloading";
+  std::string DlgUpload = "Uploading";
+  std::string DlgOpenFile = "Open file";
+  std::string DlgOpenFolder = "Open folder";
+  bool FTPPassive = false;
+  bool HTTPKeepAliveAuthentication = false;
+  TWebCopyItems Items{this};
+  std::string Proxy;
+  std::string ProxyUserID;
+  std::string ProxyPassword;
+  bool ShowDialog = true;
+  bool ShowOpenFile = false;
+  bool ShowOpenFolder = false;
+  bool ShowCompletion = false;
+  bool ShowFileName = true;
+  bool ShowServer = true;
+  bool ShowTime = false;
+
+  TWebCopyConnectError OnConnectError;
+  TWebCopyCancel OnCopyCancel;
+  TWebCopyThreadDone OnCopyDone;
+  TWebCopyOverwrite OnCopyOverWrite;
+  TWebCopyProgress OnCopyProgress;
+  TWebCopyError OnError;
+  TWebCopyErrorInfo OnErrorInfo;
+  TWebCopyFileDone OnFileDone;
+  TWebCopyFileStart OnFileStart;
+  TWebCopyFileDateCheck OnFileDateCheck;
+  TWebCopyURLNotFound OnURLNotFound;
+  TWebCopyNoNewFile OnNoNewFileFound;
+
+  // Run state, readable by the dialog, the routines and tests.
+  plat::HInternet InternetHandle = nullptr;
+  bool Cancelled = false;
+  std::int32_t FileNumber = 0;
+  std::string LastTargetFile;
+  std::string LastTargetDir;
+  // The kept FTP connection.
+  plat::HInternet FtpConnection = nullptr;
+  std::string FtpConnectionKey;
+  std::string FtpCurrentDir;
+
+  // The progress dialog of the current run (or one left open after it); may be null.
+  TWcProgressDialog* Dialog() const { return dialog_.get(); }
+
+ protected:
+  // The transfer routines, one per protocol; each returns true when it counts the
+  // item as transferred. Tests replace them to script a run.
+  virtual bool HttpDownload(int idx, const std::string& URL, const std::string& TargetDir,
+                            const std::string& TargetFilename, bool CopyNewerOnly, TDateTime& FileDate,
+                            bool& NoNewFile, TWebCopyAuthentication Authenticate, const std::string& HTTPUserID,
+                            const std::string& HTTPPassword);
+  virtual bool FtpDownload(int idx, const std::string& FTPUserID, const std::string& FTPPassword,
+                           const std::string& FTPHost, std::int32_t FTPPort, const std::string& URL,
+                           const std::string& TargetDir, const std::string& TargetFilename, bool CopyNewerOnly,
+                           TDateTime& FileDate, bool& NoNewFile, bool KeepConnection);
+  virtual bool FileCopy(int idx, const std::string& FTPUserID, const std::string& FTPPassword,
+                        const std::string& FTPHost, std::int32_t FTPPort, const std::string& URL,
+                        const std::string& TargetDir, const std::string& TargetFilename, bool CopyNewerOnly,
+                        TDateTime& FileDate, bool& NoNewFile);
+  virtual bool FtpUpload(int idx, const std::string& FTPUserID, const std::string& FTPPassword,
+                         const std::string& FTPHost, std::int32_t FTPPort, const std::string& URL,
+                         const std::string& TargetDir, const std::string& TargetFilename, bool CopyNewerOnly,
+                         TDateTime& FileDate, bool& NoNewFile, bool KeepConnection);
+  virtual bool HttpUpload(const std::string& URL, const std::string& TargetDir, const std::string& TargetFilename,
+                          TWebCopyHTTPCommand HTTPCommand);
+
+  // URL helpers that belong to the component.
+  std::string InsertProxyCredentials(const std::string& URL) const;
+  std::string ExtractURLHost(const std::string& URL) const;
+  std::string ExtractURLPath(const std::string& URL) const;
+
+  // Lets pending window messages run (the dialog's Cancel button among them).
+  void PumpMessages();
+
+  // The transfer skeleton shared by the routines.
+  void SetFileLine(const std::string& fileName, const std::string& serverLabel, const std::string& server,
+                   bool showServer);
+  void UpdateProgress(std::uint64_t done, std::uint32_t total, std::uint32_t startTick, const std::string& action);
+  void ReportError(int code, const std::string& text);
+
+ private:
+  friend class TWcProgressDialog;
+  void BuildDialog();
+  void EndDialog();
+  void OpenInShell(const std::string& path);
+  // Destroys the dialog once the current click handler has returned.
+  void ReleaseDialogLater();
+
+  std::unique_ptr<TWcProgressDialog> dialog_;
+  // Lets calls posted to the main thread see whether the component still exists.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+}  // namespace nolt
