@@ -1,1 +1,24 @@
-int main() { return 0; }
+// NOLT-Patch-Setup: brings the installation it lies in up to date, then starts the
+// application and ends.
+#include <cstdio>
+#include <exception>
+
+#include "app/MainUser.h"
+#include "platform/Ui.h"
+
+extern const char* const kMainFormDescription;
+
+int main() {
+  plat::Ui& ui = plat::ui();
+  ui.InitializeApplication();
+  ui.SetApplicationTitle(nolt::kApplicationTitle);
+  try {
+    nolt::TMainForm form(kMainFormDescription);
+    form.Show();
+    ui.RunMessageLoop();
+  } catch (const std::exception& e) {
+    ui.MessageBoxA(e.what(), nolt::kApplicationTitle, plat::kMbOk | plat::kMbIconError);
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,293 @@
+// The update run of the main form with the real files seam in a temporary
+// installation directory, a fake internet seam and the headless view.
+#include <gtest/gtest.h>
+
+#include "app/FormReader.h"
+#include "app/MainUser.h"
+#include "crc/CRC321.h"
+#include "platform/Files.h"
+#include "platform/HeadlessUi.h"
+#include "platform/Internet.h"
+#include "tests/support/TestSupport.h"
+
+extern const char* const kMainFormDescription;
+
+using namespace nolt;
+
+namespace {
+
+// Opens nothing: every download fails as with an unreachable server.
+class OfflineInternet : public plat::Internet {
+ public:
+  std::vector<std::string> urls;
+  plat::HInternet InternetOpenA(const std::string&, std::uint32_t, const std::string&, const std::string&,
+                                std::uint32_t) override {
+    return this;
+  }
+  bool InternetCloseHandle(plat::HInternet) override { return true; }
+  plat::HInternet InternetOpenUrlA(plat::HInternet, const std::string& url, const char*, std::uint32_t, std::uint32_t,
+                                   std::uintptr_t) override {
+    urls.push_back(url);
+    return nullptr;
+  }
+  bool HttpQueryInfoA(plat::HInternet, std::uint32_t, void*, std::uint32_t*, std::uint32_t*) override { return false; }
+  bool InternetReadFile(plat::HInternet, void*, std::uint32_t, std::uint32_t*) override { return false; }
+  plat::HInternet InternetConnectA(plat::HInternet, const std::string&, std::uint16_t, const std::string&,
+                                   const std::string&, std::uint32_t, std::uint32_t, std::uintptr_t) override {
+    return nullptr;
+  }
+  plat::HInternet HttpOpenRequestA(plat::HInternet, const std::string&, const std::string&, const std::string&,
+                                   const std::string&, const char* const*, std::uint32_t, std::uintptr_t) override {
+    return nullptr;
+  }
+  bool HttpSendRequestExA(plat::HInternet, const plat::InternetBuffers*, std::uint32_t, std::uintptr_t) override {
+    return false;
+  }
+  bool InternetWriteFile(plat::HInternet, const void*, std::uint32_t, std::uint32_t*) override { return false; }
+  bool HttpEndRequestA(plat::HInternet, std::uint32_t, std::uintptr_t) override { return false; }
+  bool FtpSetCurrentDirectoryA(plat::HInternet, const std::string&) override { return false; }
+  bool FtpCreateDirectoryA(plat::HInternet, const std::string&) override { return false; }
+  plat::HInternet FtpFindFirstFileA(plat::HInternet, const std::string&, plat::FtpFindData*, std::uint32_t,
+                                    std::uintptr_t) override {
+    return nullptr;
+  }
+  plat::HInternet FtpOpenFileA(plat::HInternet, const std::string&, std::uint32_t, std::uint32_t,
+                               std::uintptr_t) override {
+    return nullptr;
+  }
+  std::uint32_t GetLastError() override { return plat::kErrorInternetCannotConnect; }
+  std::string FormatMessageText(std::uint32_t) override { return {}; }
+};
+
+// The headless view, recording message boxes.
+class RecordingUi : public plat::HeadlessUi {
+ public:
+  std::vector<std::string> boxes;
+  int MessageBoxA(const std::string& text, const std::string& caption, std::uint32_t) override {
+    boxes.push_back(caption + ": " + text);
+    return plat::kIdOk;
+  }
+};
+
+// The system's files, except that reading one path fails as a locked file would.
+class FailingReadFiles : public plat::Files {
+ public:
+  explicit FailingReadFiles(std::string path) : path_(std::move(path)) {}
+  plat::Files& real = plat::SystemInstance<plat::Files>();
+  std::uint32_t GetFileAttributesA(const std::string& p) override { return real.GetFileAttributesA(p); }
+  bool DeleteFileA(const std::string& p) override { return real.DeleteFileA(p); }
+  bool CreateDirectoryA(const std::string& p) override { return real.CreateDirectoryA(p); }
+  bool RemoveDirectoryA(const std::string& p) override { return real.RemoveDirectoryA(p); }
+  plat::FileHandle CreateFileA(const std::string& p, plat::FileAccess a, plat::FileCreate c) override {
+    if (p == path_) {
+      real.SetLastError(plat::kErrorAccessDenied);
+      return plat::kInvalidFile;
+    }
+    return real.CreateFileA(p, a, c);
+  }
+  bool ReadFile(plat::FileHandle h, void* b, std::uint32_t n, std::uint32_t* r) override {
+    return real.ReadFile(h, b, n, r);
+  }
+  bool WriteFile(plat::FileHandle h, const void* b, std::uint32_t n, std::uint32_t* w) override {
+    return real.WriteFile(h, b, n, w);
+  }
+  std::int64_t SetFilePointer(plat::FileHandle h, std::int64_t o, plat::SeekOrigin s) override {
+    return real.SetFilePointer(h, o, s);
+  }
+  bool GetFileSize(plat::FileHandle h, std::uint64_t* s) override { return real.GetFileSize(h, s); }
+  bool CloseHandle(plat::FileHandle h) override { return real.CloseHandle(h); }
+  bool GetFileTime(plat::FileHandle h, std::uint64_t* t) override { return real.GetFileTime(h, t); }
+  bool SetFileTime(plat::FileHandle h, std::uint64_t t) override { return real.SetFileTime(h, t); }
+  bool MoveFileReplace(const std::string& s, const std::string& t) override { return real.MoveFileReplace(s, t); }
+  plat::FileHandle CreateTempFileIn(const std::string& d, std::string* p) override {
+    return real.CreateTempFileIn(d, p);
+  }
+  std::string ExecutablePath() override { return real.ExecutablePath(); }
+  std::string LocalName(const std::string& n) override { return real.LocalName(n); }
+  std::uint32_t GetLastError() override { return real.GetLastError(); }
+  void SetLastError(std::uint32_t c) override { real.SetLastError(c); }
+  std::string ErrorText(std::uint32_t c) override { return real.ErrorText(c); }
+
+ private:
+  std::string path_;
+};
+
+std::string Crc(const std::string& path) {
+  std::uint32_t c = 0;
+  return FileCRC32(path, c);
+}
+
+class MainForm : public ::testing::Test {
+ protected:
+  RecordingUi view;
+  plat::ScopedSeam<plat::Ui> uiSeam{view};
+  OfflineInternet net;
+  plat::ScopedSeam<plat::Internet> netSeam{net};
+  test::TempDir dir;
+
+  std::unique_ptr<TMainForm> MakeForm() {
+    view.SetApplicationTitle("NOLT-Patch-Setup");
+    auto form = std::make_unique<TMainForm>(kMainFormDescription);
+    form->AppDir = dir.Dir();
+    return form;
+  }
+  std::vector<std::string> Queued(TMainForm& f) {
+    std::vector<std::string> q;
+    for (int i = 0; i < f.UpdateFiles.Items.Count(); ++i) {
+      const TWebCopyItem& it = f.UpdateFiles.Items[i];
+      EXPECT_EQ(it.TargetDir, dir.Dir());
+      EXPECT_TRUE(it.Active);
+      EXPECT_EQ(it.Protocol, wpHttp);
+      q.push_back(it.TargetFilename + " <- " + it.URL);
+    }
+    return q;
+  }
+};
+
+TEST_F(MainForm, StoredSettingsOfTheFormDescription) {
+  auto f = MakeForm();
+  EXPECT_EQ(f->Window().caption, "NOLT-Patch-Setup");
+  EXPECT_EQ(f->Window().clientWidth, 214);
+  EXPECT_EQ(f->Window().clientHeight, 29);
+  EXPECT_TRUE(f->Window().centred);
+  EXPECT_EQ(f->Window().border, plat::BorderStyle::Single);
+
+  const TWebCopy& m = f->WebCopyMain;
+  EXPECT_EQ(m.Name, "WebCopyMain");
+  EXPECT_TRUE(m.AlwaysOnTop);
+  EXPECT_FALSE(m.ShowDialog);
+  EXPECT_FALSE(m.ShowTime);
+  EXPECT_EQ(m.DlgCaption, "Downloading");
+  EXPECT_TRUE(m.Proxy.empty());
+  ASSERT_EQ(m.Items.Count(), 1);
+  EXPECT_EQ(m.Items[0].Protocol, wpHttp);
+  EXPECT_EQ(m.Items[0].HTTPCommand, hcPut);
+  EXPECT_EQ(m.Items[0].FTPPort, 21);
+  EXPECT_EQ(m.Items[0].TargetFilename, "nolt-patch-updater.txt");
+  EXPECT_EQ(m.Items[0].URL, std::string(NOLT_DOWNLOAD_BASE_URL) + "nolt-patch-updater.txt");
+  EXPECT_TRUE(m.Items[0].Active);
+  EXPECT_EQ(m.Items[0].Authenticate, waNever);
+
+  const TWebCopy& u = f->UpdateFiles;
+  EXPECT_FALSE(u.AlwaysOnTop);
+  EXPECT_TRUE(u.ShowDialog);
+  EXPECT_TRUE(u.ShowTime);
+  EXPECT_FALSE(u.ShowOpenFile);
+  EXPECT_FALSE(u.ShowCompletion);
+  EXPECT_EQ(u.DlgCaption, "Aktualisiere");
+  EXPECT_EQ(u.DlgCompleted, "fertig");
+  EXPECT_EQ(u.DlgFileLabel, "Datei :");
+  EXPECT_EQ(u.DlgFileOfLabel, "/");
+  EXPECT_EQ(u.DlgFromServerLabel, "von");
+  EXPECT_EQ(u.DlgProgressLabel, "Fortschritt :");
+  EXPECT_EQ(u.DlgCopying, "Kopiere");
+  EXPECT_EQ(u.DlgDwnload, "Downloade");
+  EXPECT_EQ(u.DlgUpload, "Uploading");
+  EXPECT_EQ(u.Items.Count(), 0);
+  EXPECT_TRUE(u.OnCopyOverWrite);
+  EXPECT_TRUE(u.OnCopyCancel);
+  bool allow = false;
+  u.OnCopyOverWrite(nullptr, "x", allow);
+  EXPECT_TRUE(allow);
+}
+
+TEST_F(MainForm, BrokenDescriptionsAreRejected) {
+  EXPECT_THROW(TMainForm("object MainForm: TMainForm\n  Bogus = 1\nend\n"), EFormError);
+  EXPECT_THROW(TMainForm("object MainForm: TMainForm\n  object X: TWebCopy\n    ShowTime = Maybe\n  end\nend\n"),
+               EFormError);
+  EXPECT_THROW(TMainForm("object MainForm: TMainForm\n  Caption = 'open\nend\n"), EFormError);
+}
+
+TEST_F(MainForm, DecisionQueuesMissingAndChangedFilesInOrder) {
+  test::WriteFile(dir.File("a.dll"), "same contents");
+  test::WriteFile(dir.File("b.dll"), "old contents");
+  test::WriteFile(dir.File("empty.dat"), "");
+  test::WriteFile(dir.File("upper.dll"), "upper");
+  const std::string base = NOLT_DOWNLOAD_BASE_URL;
+  std::string upperSum = Crc(dir.File("upper.dll"));
+  for (char& c : upperSum) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  test::WriteFile(dir.File("nolt-patch-updater.txt"),
+                  "a.dll:" + Crc(dir.File("a.dll")) + "\r\n" +
+                  "b.dll : 123456\r\n"
+                  "c.dll:ABCDEF\r\n"
+                  "empty.dat:0\r\n"
+                  "upper.dll:" + upperSum + "\r\n"
+                  "c.dll:ABCDEF\r\n"
+                  "sub\\d.dll:1\r\n"
+                  "..\\outside.dll:1\r\n"
+                  "C:\\windows\\x.dll:1\r\n"
+                  "no colon\r\n");
+  auto f = MakeForm();
+  f->ReadManifestEntries();
+  f->QueuePackages();
+  const std::string sep(1, plat::kPathDelim);
+  EXPECT_EQ(Queued(*f), (std::vector<std::string>{
+                            "b.dll.cab <- " + base + "b.dll.cab",
+                            "c.dll.cab <- " + base + "c.dll.cab",
+                            "c.dll.cab <- " + base + "c.dll.cab",
+                            "sub" + sep + "d.dll.cab <- " + base + "sub\\d.dll.cab",
+                            // The first colon splits: a drive path is the name "C".
+                            "C.cab <- " + base + "C.cab",
+                            ".cab <- " + base + ".cab",
+                        }));
+}
+
+TEST_F(MainForm, ChecksumTextsThatNeverMatch) {
+  // A file whose CRC needs seven digits: the same value written with eight never matches.
+  std::string data = "x";
+  std::string text;
+  for (int i = 0; i < 100000; ++i) {
+    data = "seed" + std::to_string(i);
+    test::WriteFile(dir.File("f.bin"), data);
+    text = Crc(dir.File("f.bin"));
+    if (text.size() == 7) break;
+  }
+  ASSERT_EQ(text.size(), 7u);
+  test::WriteFile(dir.File("nolt-patch-updater.txt"), "f.bin:0" + text + "\nf.bin:" + text + "\n");
+  auto f = MakeForm();
+  f->ReadManifestEntries();
+  f->QueuePackages();
+  ASSERT_EQ(f->UpdateFiles.Items.Count(), 1);
+  EXPECT_EQ(f->UpdateFiles.Items[0].TargetFilename, "f.bin.cab");
+}
+
+TEST_F(MainForm, AnUnopenableLocalFileCountsAsEmpty) {
+  test::WriteFile(dir.File("locked.dll"), "contents");
+  test::WriteFile(dir.File("nolt-patch-updater.txt"), "locked.dll:0\nlocked.dll:" + Crc(dir.File("locked.dll")) + "\n");
+  FailingReadFiles files(dir.File("locked.dll"));
+  plat::ScopedSeam<plat::Files> seam(files);
+  auto f = MakeForm();
+  f->ReadManifestEntries();
+  f->QueuePackages();
+  ASSERT_EQ(f->UpdateFiles.Items.Count(), 1) << "unopenable reads as \"0\"";
+}
+
+TEST_F(MainForm, FullRunDeletesTheStalePatchProgramAndTerminates) {
+  test::WriteFile(dir.File("noltpatch.exe"), "stale");
+  test::WriteFile(dir.File("nolt-patch-updater.txt"), "gone.dll:123456\n");
+  auto f = MakeForm();
+  f->Show();
+  view.RunMessageLoop();  // FormShow runs inside the loop and asks it to end
+  EXPECT_TRUE(view.Terminated());
+  EXPECT_FALSE(test::FileExists(dir.File("noltpatch.exe")));
+  EXPECT_TRUE(test::FileExists(dir.File("nolt-patch-updater.txt"))) << "the manifest is never deleted";
+  EXPECT_EQ(f->UpdateFiles.Items.Count(), 0) << "the item list is emptied";
+  EXPECT_TRUE(view.boxes.empty());
+}
+
+TEST_F(MainForm, UnreadableManifestShowsTheErrorAndStaysOpen) {
+  test::WriteFile(dir.File("noltpatch.exe"), "stale");
+  test::WriteFile(dir.File("nolt-patch-updater.txt"), "a.dll:1\n");
+  FailingReadFiles files(dir.File("nolt-patch-updater.txt"));
+  plat::ScopedSeam<plat::Files> seam(files);
+  auto f = MakeForm();
+  f->Show();
+  // Run what the loop would run, without waiting for a termination that must not come.
+  view.ProcessMessages();
+  EXPECT_FALSE(view.Terminated()) << "the program stays open";
+  ASSERT_EQ(view.boxes.size(), 1u);
+  EXPECT_EQ(view.boxes[0].rfind("NOLT-Patch-Setup: ", 0), 0u) << view.boxes[0];
+  EXPECT_TRUE(test::FileExists(dir.File("noltpatch.exe"))) << "nothing after the error happens";
+}
+
+}  // namespace

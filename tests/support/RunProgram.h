@@ -1,0 +1,24 @@
+// Runs a built program of ours as a child process and waits for it, for the tests
+// of whole programs on both targets.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace nolt::test {
+
+struct ProgramResult {
+  bool started = false;
+  bool timedOut = false;  // the program was still running and has been killed
+  int exitCode = -1;
+};
+
+// Starts program with args in directory cwd (empty: the current one) and waits up
+// to timeoutMs for it to end.
+ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
+                         unsigned timeoutMs);
+
+// The path of a program built beside the tests ("nolt-cab" -> ".../bin/nolt-cab[.exe]").
+std::string ProgramPath(const std::string& name);
+
+}  // namespace nolt::test
