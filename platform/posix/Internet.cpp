@@ -2,6 +2,7 @@
 // ours; the internet handle owns the curl share of one run. Only code specific to
 // the libcurl stand-in for WinINet lives here.
 #include "platform/Internet.h"
+#include "platform/posix/InternetErrors.h"
 
 #include <curl/curl.h>
 
@@ -106,7 +107,7 @@ class CurlInternet final : public Internet {
   }
 
   std::uint32_t GetLastError() override { return lastError; }
-  std::string FormatMessageText(std::uint32_t) override { return {}; }
+  std::string FormatMessageText(std::uint32_t code) override { return InternetErrorMessage(code); }
 
  private:
   static constexpr std::uint32_t kErrorInvalidHandleValue = 6;

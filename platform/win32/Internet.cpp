@@ -129,14 +129,15 @@ class Win32Internet final : public Internet {
 
   std::uint32_t GetLastError() override { return ::GetLastError(); }
 
+  // The library's message table through its module handle (loaded already, not
+  // loaded anew), into a fixed buffer of 256 bytes: a text that does not fit counts
+  // as no text. The text is returned as the system wrote it, its closing line
+  // break included. Inserts are left as they stand, since no arguments are passed.
   std::string FormatMessageText(std::uint32_t code) override {
-    char* buf = nullptr;
-    DWORD n = ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE |
-                                   FORMAT_MESSAGE_IGNORE_INSERTS,
-                               ::GetModuleHandleA("wininet.dll"), code, 0, reinterpret_cast<char*>(&buf), 0, nullptr);
-    std::string text = n ? std::string(buf, n) : std::string();
-    if (buf) ::LocalFree(buf);
-    return text;
+    char buf[256];
+    DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS,
+                               ::GetModuleHandleA("wininet.dll"), code, 0, buf, sizeof buf, nullptr);
+    return n ? std::string(buf, n) : std::string();
   }
 };
 

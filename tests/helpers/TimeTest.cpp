@@ -1,0 +1,105 @@
+// System and server time records as day counts.
+#include <gtest/gtest.h>
+
+#include "platform/Clock.h"
+#include "webcopy/WcHelpers.h"
+
+namespace nolt {
+namespace {
+
+constexpr double kMsPerDay = 86400000.0;
+constexpr std::uint64_t kFileTime2000 = 125911584000000000ULL;  // 2000-01-01 00:00 UTC
+constexpr double kDay2000 = 36526;                              // its day number
+
+// A clock that is never supposed to convert anything and tells a fixed local time.
+class FixedClock final : public plat::Clock {
+ public:
+  plat::SystemTime local{2010, 5, 4, 6, 7, 8, 9, 10};
+  int localReads = 0;
+  std::uint32_t GetTickCount() override { return 0; }
+  plat::SystemTime GetLocalTime() override {
+    ++localReads;
+    return local;
+  }
+  plat::SystemTime GetSystemTime() override { return {}; }
+  // An hour ahead, so that any conversion would show in the result.
+  bool FileTimeToLocalFileTime(std::uint64_t utc, std::uint64_t* l) override {
+    *l = utc + 36000000000ULL;
+    return true;
+  }
+  bool LocalFileTimeToFileTime(std::uint64_t l, std::uint64_t* utc) override {
+    *utc = l - 36000000000ULL;
+    return true;
+  }
+};
+
+plat::SystemTime Record(std::uint16_t y, std::uint16_t mo, std::uint16_t d, std::uint16_t h = 0,
+                        std::uint16_t mi = 0, std::uint16_t s = 0, std::uint16_t ms = 0) {
+  plat::SystemTime st;
+  st.wYear = y;
+  st.wMonth = mo;
+  st.wDay = d;
+  st.wHour = h;
+  st.wMinute = mi;
+  st.wSecond = s;
+  st.wMilliseconds = ms;
+  return st;
+}
+
+TEST(FileTimeToDateTime, KeepsTheTimeBaseOfItsInput) {
+  FixedClock clock;
+  plat::ScopedSeam<plat::Clock> seam(clock);
+  EXPECT_EQ(FileTimeToDateTime(kFileTime2000), kDay2000);
+  // 2001-02-03 04:05:06.007; parts of a millisecond are dropped.
+  const double expected = 36925 + (4 * 3600000 + 5 * 60000 + 6 * 1000 + 7) / kMsPerDay;
+  EXPECT_EQ(FileTimeToDateTime(126256467060070000ULL), expected);
+  EXPECT_EQ(FileTimeToDateTime(126256467060079999ULL), expected);
+  // The start of the FILETIME count and the start of the day count.
+  EXPECT_EQ(FileTimeToDateTime(0), -109205);
+  EXPECT_EQ(FileTimeToDateTime(94353120000000000ULL), 0);  // 1899-12-30
+  EXPECT_EQ(clock.localReads, 0);
+}
+
+TEST(ServerTimeToDateTime, CombinesDateAndTimeOfDay) {
+  FixedClock clock;
+  plat::ScopedSeam<plat::Clock> seam(clock);
+  plat::SystemTime noon = Record(2000, 1, 1, 12);
+  EXPECT_EQ(ServerTimeToDateTime(noon), kDay2000 + 0.5);
+  noon.wDayOfWeek = 3;  // ignored
+  EXPECT_EQ(ServerTimeToDateTime(noon), kDay2000 + 0.5);
+  EXPECT_EQ(ServerTimeToDateTime(Record(2000, 2, 29, 23, 59, 59, 999)),
+            kDay2000 + 59 + (86400000 - 1) / kMsPerDay);
+  EXPECT_EQ(ServerTimeToDateTime(Record(1899, 12, 30)), 0);
+  // Before the start of the day count the fraction is still added.
+  EXPECT_EQ(ServerTimeToDateTime(Record(1899, 12, 29, 6)), -1 + 0.25);
+  EXPECT_EQ(clock.localReads, 0);
+}
+
+TEST(ServerTimeToDateTime, ReadsTheLocalClockWhenNoDateCame) {
+  FixedClock clock;
+  plat::ScopedSeam<plat::Clock> seam(clock);
+  // 2010-05-06 07:08:09.010
+  const double now = 40304 + (7 * 3600000 + 8 * 60000 + 9 * 1000 + 10) / kMsPerDay;
+  EXPECT_EQ(ServerTimeToDateTime(plat::SystemTime{}), now);
+  EXPECT_EQ(clock.localReads, 1);
+  // Records that name no calendar day count as no date.
+  EXPECT_EQ(ServerTimeToDateTime(Record(2000, 13, 1)), now);
+  EXPECT_EQ(ServerTimeToDateTime(Record(0, 1, 1)), now);
+  EXPECT_EQ(ServerTimeToDateTime(Record(2001, 2, 29)), now);
+  EXPECT_EQ(ServerTimeToDateTime(Record(2000, 1, 1, 24)), now);
+  EXPECT_EQ(clock.localReads, 5);
+}
+
+TEST(ServerTimeToDateTime, AllZeroRecordGivesTheSystemsLocalTime) {
+  plat::SystemTime before = plat::sysClock().GetLocalTime();
+  const TDateTime now = ServerTimeToDateTime(plat::SystemTime{});
+  plat::SystemTime after = plat::sysClock().GetLocalTime();
+  TDateTime a = 0, b = 0;
+  ASSERT_TRUE(SystemTimeToDateTime(before, &a));
+  ASSERT_TRUE(SystemTimeToDateTime(after, &b));
+  EXPECT_GE(now, a);
+  EXPECT_LE(now, b);
+}
+
+}  // namespace
+}  // namespace nolt
