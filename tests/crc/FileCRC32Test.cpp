@@ -79,7 +79,7 @@ TEST(FileCRC32, TextForm) {
   for (const Case& c : cases) {
     std::string bytes = ForgeCrc(RandomBytes(static_cast<std::size_t>(i * 7), static_cast<unsigned>(i)), c.crc);
     ASSERT_EQ(BitwiseCrc(bytes), c.crc) << "the forged input itself is wrong";
-    std::string path = dir.File("f" + std::to_string(i++));
+    std::string path = dir.File(std::to_string(i++) + ".bin");
     nolt::test::WriteFile(path, bytes);
     std::uint32_t crc = 0;
     EXPECT_EQ(Checksum(path, &crc), c.text) << std::hex << c.crc;
@@ -132,7 +132,7 @@ TEST(FileCRC32, BlockBoundariesGiveTheCrcOfOnePass) {
   for (std::size_t size : {std::size_t{1}, std::size_t{15}, std::size_t{17}, std::size_t{4097}, kBlock - 1, kBlock,
                            kBlock + 1, 2 * kBlock, 3 * kBlock + 7, 4 * kBlock + 99}) {
     const std::string bytes = data.substr(0, size);
-    const std::string path = dir.File("f" + std::to_string(size));
+    const std::string path = dir.File(std::to_string(size) + ".bin");
     nolt::test::WriteFile(path, bytes);
     std::uint32_t crc = 0;
     const std::string text = Checksum(path, &crc);
