@@ -9,8 +9,7 @@
 namespace nolt {
 namespace {
 
-// Block size of every read. Not a power of two: it is the size the manifest tools
-// have always used, and any size gives the same checksum.
+// Size of every read (0xFFF1). The checksum itself does not depend on it.
 constexpr std::uint32_t kBlockSize = 65521;
 
 // "0" for 0; otherwise upper-case hex, at least six digits, no further leading zeros.

@@ -13,7 +13,7 @@ namespace nolt {
 // Crc receives the value; the result is its text: upper-case hexadecimal, padded
 // with zeros to six digits, seven or eight digits without a leading zero when the
 // value needs them, and "0" when the value is 0.
-//   0x00000000 -> "0"          0x000ABC -> "000ABC"     0x0123456 -> "123456"
+//   0x00000000 -> "0"          0x00000ABC -> "000ABC"   0x00ABCDEF -> "ABCDEF"
 //   0x01234567 -> "1234567"    0xCBF43926 -> "CBF43926"
 //
 // A file that cannot be opened, and a file whose reading fails after it was opened,

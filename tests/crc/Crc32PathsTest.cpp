@@ -2,6 +2,7 @@
 // multiplication) must give the register of the plain bit-by-bit definition.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -48,23 +49,12 @@ void ExpectAgreesWithReference(Form form) {
   }
 }
 
-TEST(Crc32Forms, TableIsTheByteTableOfThePolynomial) {
-  for (std::uint32_t n = 0; n < 256; ++n) {
-    const unsigned char zero = 0;
-    // Entry n is the register n after eight shifts, i.e. after one zero byte.
-    ASSERT_EQ(kTable[n], BitwiseUpdate(n, &zero, 1)) << n;
-  }
-  EXPECT_EQ(kTable[1], 0x77073096u);
-}
-
 TEST(Crc32Forms, StandardCheckValues) {
   for (Form form : {Form{UpdateBytewise}, Form{UpdateSlicing16}, Form{Update}}) {
     EXPECT_EQ(Crc(form, ""), 0u);
     EXPECT_EQ(Crc(form, "a"), 0xE8B7BE43u);
     EXPECT_EQ(Crc(form, "123456789"), 0xCBF43926u);
     EXPECT_EQ(Crc(form, "The quick brown fox jumps over the lazy dog"), 0x414FA339u);
-    EXPECT_EQ(Crc(form, std::string(100, 'x') + "The quick brown fox jumps over the lazy dog"),
-              nolt::test::BitwiseCrc(std::string(100, 'x') + "The quick brown fox jumps over the lazy dog"));
   }
 }
 

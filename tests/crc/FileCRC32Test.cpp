@@ -2,8 +2,8 @@
 // the calls it makes and the failures it must survive.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
-#include <map>
 #include <random>
 #include <stdexcept>
 #include <string>
