@@ -160,4 +160,34 @@ ChildReport ReadChildReport(const std::string& path) {
 
 std::string SelfPath() { return plat::files().ExecutablePath(); }
 
+std::string WindowChildPath() {
+  auto dir = std::filesystem::path(SelfPath()).parent_path();
+#ifdef _WIN32
+  return (dir / "runner_window_child.exe").string();
+#else
+  return (dir / "runner_window_child").string();
+#endif
+}
+
+bool UnderWine() {
+#ifdef _WIN32
+  return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+#else
+  return false;
+#endif
+}
+
+std::vector<std::string> OwnVariables(const std::vector<std::string>& env) {
+#ifdef _WIN32
+  if (!UnderWine()) return env;
+  std::vector<std::string> own;
+  for (const auto& e : env)
+    if (e.rfind("WINE", 0) != 0 && e.rfind("SystemDrive=", 0) != 0 && e.rfind("SystemRoot=", 0) != 0)
+      own.push_back(e);
+  return own;
+#else
+  return env;
+#endif
+}
+
 }  // namespace nolt::test

@@ -35,7 +35,15 @@ struct ChildReport {
 // Reads a report; throws when it is missing.
 ChildReport ReadChildReport(const std::string& path);
 
-// Full path of this program.
+// Full path of this program, and of the same child built as a program with a window.
 std::string SelfPath();
+std::string WindowChildPath();
+
+// True when this Windows program runs under Wine.
+bool UnderWine();
+
+// The environment a child reported, without the variables that Wine adds to every
+// process it starts (WINE*, SystemDrive, SystemRoot); unchanged elsewhere.
+std::vector<std::string> OwnVariables(const std::vector<std::string>& env);
 
 }  // namespace nolt::test
