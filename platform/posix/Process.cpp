@@ -339,8 +339,8 @@ class PosixProcess final : public Process {
 
     // posix_spawn cannot set a nice value in the child, so it is set right after the
     // start; raising the priority needs a privilege and is skipped without one.
-    int nice;
-    if (NiceOf(creationFlags, &nice)) setpriority(PRIO_PROCESS, static_cast<id_t>(pid), nice);
+    int niceValue;
+    if (NiceOf(creationFlags, &niceValue)) setpriority(PRIO_PROCESS, static_cast<id_t>(pid), niceValue);
 
     auto child = std::make_shared<Child>();
     child->pid = pid;
@@ -361,8 +361,12 @@ class PosixProcess final : public Process {
     if (!child) return Failed(EBADF);
     if (child->Refresh()) return kWaitObject0;
     if (child->pidfd < 0) {
-      // Without a pidfd (Linux before 5.3) only an endless wait is possible.
+      // Without a pidfd (Linux before 5.3) only an endless wait is possible. It waits
+      // without reaping, so that no lock is held while it blocks.
       if (timeoutMs != kInfinite) return kWaitTimeout;
+      siginfo_t ended;
+      while (waitid(P_PID, static_cast<id_t>(child->pid), &ended, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+      }
       child->Reap(true);
       return kWaitObject0;
     }

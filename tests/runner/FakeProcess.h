@@ -27,7 +27,6 @@ class FakeProcess : public plat::Process {
   bool createFails = false;
   std::uint32_t lastError = 0;
   std::string errorText = "Access is denied.  \r\n";
-  std::uint32_t platformId = plat::kVerPlatformWin32Nt;
   bool timesFail = false;
   bool exitCodeFails = false;
   std::uint32_t exitCode = 3;
@@ -111,7 +110,7 @@ class FakeProcess : public plat::Process {
     return true;
   }
   bool GetVersionExA(std::uint32_t* id) override {
-    *id = platformId;
+    *id = plat::kVerPlatformWin32Nt;
     return true;
   }
   std::uint32_t GetLastError() override { return lastError; }

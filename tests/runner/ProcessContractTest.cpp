@@ -9,7 +9,6 @@
 #include "tests/support/TestSupport.h"
 
 using namespace plat;
-using nolt::test::ReadChildReport;
 
 namespace {
 
@@ -22,14 +21,13 @@ class ProcessContract : public ::testing::Test {
   std::string self = nolt::test::SelfPath();
 
   // Starts this program as a child with the given parameters.
-  ProcessInformation StartChild(const std::string& parameters, const std::string* environment = nullptr,
-                                const std::string& program = "") {
+  ProcessInformation StartChild(const std::string& parameters) {
     CommandLine cl;
-    cl.program = program.empty() ? self : program;
+    cl.program = self;
     cl.parameters = parameters;
     ProcessInformation pi;
     StartupInfo si;
-    EXPECT_TRUE(sys.CreateProcessA(cl, kNormalPriorityClass, environment, si, &pi)) << sys.GetLastError();
+    EXPECT_TRUE(sys.CreateProcessA(cl, kNormalPriorityClass, nullptr, si, &pi)) << sys.GetLastError();
     return pi;
   }
   std::string Short(const std::string& path) {
@@ -99,28 +97,6 @@ TEST_F(ProcessContract, ChildLifecycleWaitsExitCodeAndTimes) {
   EXPECT_TRUE(sys.CloseHandle(pi.hProcess));
   EXPECT_EQ(sys.WaitForSingleObject(pi.hProcess, 0), kWaitFailed) << "a closed handle cannot be waited on";
   EXPECT_FALSE(sys.CloseHandle(pi.hProcess));
-}
-
-TEST_F(ProcessContract, ProgramWithAWindowBecomesIdle) {
-  ProcessInformation pi =
-      StartChild("--runner-child " + report + " 0 --window " + quit, nullptr, nolt::test::WindowChildPath());
-  EXPECT_EQ(sys.WaitForInputIdle(pi.hProcess, kInfinite), 0u);
-  nolt::test::WriteFile(quit, "");
-  EXPECT_EQ(sys.WaitForSingleObject(pi.hProcess, kInfinite), kWaitObject0);
-  sys.CloseHandle(pi.hThread);
-  sys.CloseHandle(pi.hProcess);
-  EXPECT_EQ(sys.WaitForInputIdle(pi.hProcess, 0), kWaitFailed);
-}
-
-TEST_F(ProcessContract, EnvironmentBlockIsTheWholeEnvironment) {
-  const std::string variable = std::string(nolt::test::kChildVariable) + "=" + report;
-  const std::string block = variable + '\0' + "A=1" + '\0' + "B=two words" + '\0' + '\0';
-  ProcessInformation pi = StartChild("", &block);
-  EXPECT_EQ(sys.WaitForSingleObject(pi.hProcess, kInfinite), kWaitObject0);
-  sys.CloseHandle(pi.hThread);
-  sys.CloseHandle(pi.hProcess);
-  EXPECT_EQ(nolt::test::OwnVariables(ReadChildReport(report).env),
-            (std::vector<std::string>{variable, "A=1", "B=two words"}));
 }
 
 TEST_F(ProcessContract, FailedStartReportsTheSystemError) {

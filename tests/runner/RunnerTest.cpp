@@ -79,49 +79,40 @@ class RunnerFake : public ::testing::Test {
   TRunner runner;
 };
 
-TEST_F(RunnerFake, ProgramRunsByItselfWithItsTrimmedParameters) {
-  fake.lookupProgram = "C:\\Apps\\tool.exe";
-  EXPECT_EQ(Start("C:\\Apps\\tool.exe", " \t -a  \"b c\"\r\n "), "~C:\\Apps\\tool.exe -a  \"b c\"");
-  EXPECT_EQ(fake.lookupFile, "C:\\Apps\\tool.exe");
-  EXPECT_EQ(fake.lookupDirectory, "");
-  EXPECT_EQ(fake.commandLine.document, "");
-  EXPECT_EQ(runner.Parameters, "-a  \"b c\"") << "the trimmed text is stored back";
+TEST_F(RunnerFake, CommandLinesOfProgramsAndDocuments) {
+  struct Case {
+    const char* file;
+    const char* found;  // the lookup's answer
+    bool startsByItself;
+    const char* parameters;
+    const char* commandLine;
+    const char* storedParameters;
+  };
+  const Case cases[] = {
+      {"C:\\Apps\\tool.exe", "C:\\Apps\\tool.exe", false, " \t -a  \"b c\"\r\n ", "~C:\\Apps\\tool.exe -a  \"b c\"",
+       "-a  \"b c\""},
+      {"C:\\Apps\\tool.exe", "C:\\Apps\\tool.exe", false, "  \t ", "~C:\\Apps\\tool.exe", ""},
+      {"C:\\Docs\\read.me.txt", "C:\\Ed\\ed.exe", false, "-p", "~C:\\Ed\\ed.exe ~C:\\Docs\\read.me.txt -p", "-p"},
+      // Program extensions in any case; only the part after the last delimiter counts.
+      {"C:\\x\\setup.BaT", "C:\\x\\setup.BaT", false, "", "~C:\\x\\setup.BaT", ""},
+      {"C:\\x\\old.cOm", "C:\\x\\old.cOm", false, "", "~C:\\x\\old.cOm", ""},
+      {"C:\\x.exe\\readme", "C:\\Ed\\ed.exe", false, "", "~C:\\Ed\\ed.exe ~C:\\x.exe\\readme", ""},
+      {"C:\\x\\tool.exec", "C:\\Ed\\ed.exe", false, "", "~C:\\Ed\\ed.exe ~C:\\x\\tool.exec", ""},
+      // A file that the system starts by itself whatever its name (Linux).
+      {"/opt/tool/run", "/opt/tool/run", true, "x", "~/opt/tool/run x", "x"},
+  };
+  for (const Case& c : cases) {
+    fake.lookupProgram = c.found;
+    fake.startsByItself = c.startsByItself;
+    EXPECT_EQ(Start(c.file, c.parameters), c.commandLine) << c.file;
+    EXPECT_EQ(runner.Parameters, c.storedParameters) << "the trimmed text is stored back";
+    EXPECT_EQ(fake.lookupFile, c.file);
+    EXPECT_EQ(fake.lookupDirectory, "");
+  }
   EXPECT_EQ(runner.ProcessInfo.hProcess, FakeProcess::kProcess);
   EXPECT_EQ(runner.ProcessInfo.hThread, FakeProcess::kThread);
   EXPECT_EQ(runner.ProcessInfo.dwProcessId, 1234u);
   EXPECT_EQ(runner.ProcessInfo.dwThreadId, 5678u);
-}
-
-TEST_F(RunnerFake, ParametersOfOnlyBlanksAddNothing) {
-  fake.lookupProgram = "C:\\Apps\\tool.exe";
-  EXPECT_EQ(Start("C:\\Apps\\tool.exe", "  \t "), "~C:\\Apps\\tool.exe");
-  EXPECT_EQ(runner.Parameters, "");
-}
-
-TEST_F(RunnerFake, DocumentGoesToItsProgramBeforeTheParameters) {
-  EXPECT_EQ(Start("C:\\Docs\\read.me.txt", "-p"),
-            "~C:\\Program Files\\Editor\\editor.exe ~C:\\Docs\\read.me.txt -p");
-  EXPECT_EQ(fake.commandLine.program, "~C:\\Program Files\\Editor\\editor.exe");
-  EXPECT_EQ(fake.commandLine.document, "~C:\\Docs\\read.me.txt");
-}
-
-TEST_F(RunnerFake, ProgramExtensionsInAnyCaseRunByThemselves) {
-  for (const char* file : {"C:\\x\\setup.BaT", "C:\\x\\old.cOm", "C:\\x\\tool.Exe", "C:\\x\\a.exe.bat"}) {
-    fake.lookupProgram = file;
-    Start(file);
-    EXPECT_EQ(fake.commandLine.document, "") << file;
-  }
-  // The extension is taken after the last delimiter only.
-  for (const char* file : {"C:\\x.exe\\readme", "C:\\x\\notes.txt", "C:\\x\\tool.exec"}) {
-    Start(file);
-    EXPECT_EQ(fake.commandLine.document, std::string("~") + file) << file;
-  }
-}
-
-TEST_F(RunnerFake, FileThatTheSystemStartsByItselfHasNoDocument) {
-  fake.startsByItself = true;
-  fake.lookupProgram = "/opt/tool/run";
-  EXPECT_EQ(Start("/opt/tool/run", "x"), "~/opt/tool/run x");
 }
 
 TEST_F(RunnerFake, StartupDescriptionPriorityAndEnvironment) {
@@ -306,26 +297,6 @@ TEST_F(RunnerFake, FailedIdleWaitGivesOnlyTheTermination) {
   EXPECT_EQ(idles, 0);
 }
 
-TEST_F(RunnerFake, OutsideTheNtFamilyTheTimesStayZero) {
-  fake.platformId = 1;
-  fake.creation = 133594528890000000ULL;
-  fake.kernel = 5;
-  TAppInfo ended;
-  bool seen = false;
-  runner.OnAppTerminate = [&](TAppInfo& app) {
-    ended = app;
-    seen = true;
-  };
-  Start("C:\\a.exe");
-  fake.BecomeIdle();
-  fake.End();
-  ASSERT_TRUE(PumpUntil([&] { return seen; }));
-  EXPECT_EQ(ended.ExitCode, 3u);
-  EXPECT_EQ(ended.StartTime, 0);
-  EXPECT_EQ(ended.EndTime, 0);
-  EXPECT_EQ(ended.KernelTime, 0u);
-}
-
 TEST_F(RunnerFake, UnreadableExitCodeEndsSilentlyButClosesTheHandles) {
   fake.exitCodeFails = true;
   bool seen = false;
@@ -363,17 +334,6 @@ TEST_F(RunnerFake, DestroyedRunnerIsNeverCalled) {
   ASSERT_TRUE(PumpUntil([] { return WaitThreadsRunning() == 0; }));
   plat::ui().ProcessMessages();
   EXPECT_EQ(calls, 1);
-}
-
-TEST_F(RunnerFake, ThreadsWithoutRunnerWaitAndCloseTheHandles) {
-  TWaitTerminateThread::Start(FakeProcess::kProcess, FakeProcess::kThread, nullptr);
-  TWaitIdleThread::Start(FakeProcess::kProcess, nullptr);
-  fake.BecomeIdle();
-  fake.End();
-  ASSERT_TRUE(PumpUntil([] { return WaitThreadsRunning() == 0; }));
-  plat::ui().ProcessMessages();
-  auto calls = fake.Calls();
-  EXPECT_NE(std::find(calls.begin(), calls.end(), "CloseHandle thread"), calls.end());
 }
 
 }  // namespace
