@@ -131,4 +131,46 @@ void LoadWebCopy(TWebCopy& component, const FormObject& stored, const EventWirin
   }
 }
 
+void LoadRunner(TRunner& component, const FormObject& stored, const EventWiring& wire) {
+  static const std::map<std::string, TProcessPriority> priorities = {
+      {"ppIdle", ppIdle}, {"ppNormal", ppNormal}, {"ppHigh", ppHigh}, {"ppRealTime", ppRealTime}};
+  static const std::map<std::string, TWindowShowState> states = {
+      {"wssHide", wssHide}, {"wssNormal", wssNormal}, {"wssShowMinimized", wssShowMinimized},
+      {"wssShowMaximized", wssShowMaximized}, {"wssShowNoActivate", wssShowNoActivate}, {"wssShow", wssShow},
+      {"wssMinimize", wssMinimize}, {"wssShowMinNoActive", wssShowMinNoActive}, {"wssShowNA", wssShowNA},
+      {"wssRestore", wssRestore}, {"wssShowDefault", wssShowDefault}};
+  component.Name = stored.name;
+  for (const auto& [name, value] : stored.properties) {
+    const std::string where = stored.name + "." + name;
+    if (name.rfind("On", 0) == 0) {
+      if (!wire(component, name, FormIdent(where, value))) throw EFormError(where + ": no handler " + value.text);
+    } else if (name == "FileToRun") {
+      component.FileToRun = FormString(where, value);
+    } else if (name == "Parameters") {
+      component.Parameters = FormString(where, value);
+    } else if (name == "Priority") {
+      auto it = priorities.find(FormIdent(where, value));
+      if (it == priorities.end()) throw EFormError(where + ": unknown priority " + value.text);
+      component.Priority = it->second;
+    } else if (name == "ShowState") {
+      auto it = states.find(FormIdent(where, value));
+      if (it == states.end()) throw EFormError(where + ": unknown show state " + value.text);
+      component.ShowState = it->second;
+    } else if (name == "Position.Left") {
+      component.Position.Left = static_cast<std::int32_t>(FormNumber(where, value));
+    } else if (name == "Position.Top") {
+      component.Position.Top = static_cast<std::int32_t>(FormNumber(where, value));
+    } else if (name == "Position.Width") {
+      component.Position.Width = static_cast<std::int32_t>(FormNumber(where, value));
+    } else if (name == "Position.Height") {
+      component.Position.Height = static_cast<std::int32_t>(FormNumber(where, value));
+    } else if (name == "Tag") {
+      component.Tag = static_cast<long>(FormNumber(where, value));
+    } else {
+      throw EFormError(stored.name + ": unknown property " + name);
+    }
+  }
+  if (!stored.collections.empty()) throw EFormError(stored.name + ": unknown collection " + stored.collections[0].first);
+}
+
 }  // namespace nolt

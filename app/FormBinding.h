@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/FormReader.h"
+#include "runner/Runner.h"
 #include "webcopy/WebCopy.h"
 
 namespace nolt {
@@ -16,5 +17,6 @@ namespace nolt {
 using EventWiring = std::function<bool(TComponent& component, const std::string& event, const std::string& handler)>;
 
 void LoadWebCopy(TWebCopy& component, const FormObject& stored, const EventWiring& wire);
+void LoadRunner(TRunner& component, const FormObject& stored, const EventWiring& wire);
 
 }  // namespace nolt

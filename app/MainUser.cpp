@@ -74,6 +74,7 @@ TMainForm::TMainForm(const std::string& description) : DownloadBaseURL(NOLT_DOWN
   for (const FormObject& child : form.children) {
     if (child.className == "TWebCopy" && child.name == "WebCopyMain") LoadWebCopy(WebCopyMain, child, wire);
     else if (child.className == "TWebCopy" && child.name == "UpdateFiles") LoadWebCopy(UpdateFiles, child, wire);
+    else if (child.className == "TRunner" && child.name == "Runner1") LoadRunner(Runner1, child, wire);
     else throw EFormError("MainForm: unknown component " + child.name + ": " + child.className);
   }
   if (WebCopyMain.Items.Count() != 1) throw EFormError("WebCopyMain must hold the manifest item");
@@ -121,6 +122,7 @@ void TMainForm::FormShow(TObject*) {
   QueuePackages();
   RunPackages();
   CleanUp();
+  LaunchApplication();
   plat::ui().Terminate();
 }
 
@@ -168,6 +170,16 @@ void TMainForm::CleanUp() {
   Checksums.clear();
   const std::string stale = AppDir + kStalePatchName;
   if (FileExists(stale)) plat::files().DeleteFileA(stale);  // a failure is ignored
+}
+
+void TMainForm::LaunchApplication() {
+  // Tested after the packages were unpacked, so a package may bring the program.
+  // A failure to start it raises ERunnerError, which leaves FormShow before the
+  // termination request: the error is shown and the window stays open.
+  const std::string app = AppDir + kApplicationName;
+  if (!FileExists(app)) return;
+  Runner1.FileToRun = app;
+  Runner1.Execute();
 }
 
 void TMainForm::UpdateFilesCopyOverWrite(TObject*, const std::string&, bool& allow) { allow = true; }

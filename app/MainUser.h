@@ -6,6 +6,7 @@
 
 #include "core/Component.h"
 #include "platform/Ui.h"
+#include "runner/Runner.h"
 #include "webcopy/WebCopy.h"
 
 namespace nolt {
@@ -35,9 +36,11 @@ class TMainForm : public TComponent {
   void QueuePackages();
   void RunPackages();
   void CleanUp();
+  void LaunchApplication();
 
   TWebCopy WebCopyMain{this};
   TWebCopy UpdateFiles{this};
+  TRunner Runner1{this};
 
   std::string AppDir;
   std::string DownloadBaseURL;  // from the manifest item's URL in the form description

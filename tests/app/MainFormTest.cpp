@@ -8,6 +8,8 @@
 #include "platform/Files.h"
 #include "platform/HeadlessUi.h"
 #include "platform/Internet.h"
+#include "tests/runner/FakeProcess.h"
+#include "tests/runner/RunnerWait.h"
 #include "tests/support/TestSupport.h"
 
 extern const char* const kMainFormDescription;
@@ -288,6 +290,62 @@ TEST_F(MainForm, UnreadableManifestShowsTheErrorAndStaysOpen) {
   ASSERT_EQ(view.boxes.size(), 1u);
   EXPECT_EQ(view.boxes[0].rfind("NOLT-Patch-Setup: ", 0), 0u) << view.boxes[0];
   EXPECT_TRUE(test::FileExists(dir.File("noltpatch.exe"))) << "nothing after the error happens";
+}
+
+TEST_F(MainForm, LauncherSettingsFromTheDescription) {
+  auto f = MakeForm();
+  EXPECT_EQ(f->Runner1.Name, "Runner1");
+  EXPECT_EQ(f->Runner1.Priority, ppNormal);
+  EXPECT_EQ(f->Runner1.ShowState, wssShow);
+  EXPECT_EQ(f->Runner1.Position.Left + f->Runner1.Position.Top + f->Runner1.Position.Width +
+                f->Runner1.Position.Height, 0);
+  EXPECT_TRUE(f->Runner1.FileToRun.empty());
+  EXPECT_TRUE(f->Runner1.Parameters.empty());
+  EXPECT_TRUE(f->Runner1.Environment.empty());
+}
+
+TEST_F(MainForm, StartsTheApplicationAfterTheCleanUp) {
+  test::FakeProcess proc;
+  plat::ScopedSeam<plat::Process> seam(proc);
+  test::WriteFile(dir.File("pomr.exe"), "the application");
+  test::WriteFile(dir.File("noltpatch.exe"), "stale");
+  auto f = MakeForm();
+  f->Show();
+  view.RunMessageLoop();
+  EXPECT_TRUE(view.boxes.empty());
+  EXPECT_FALSE(test::FileExists(dir.File("noltpatch.exe")));
+  EXPECT_EQ(proc.lookupFile, dir.File("pomr.exe"));
+  EXPECT_EQ(f->Runner1.FileToRun, dir.File("pomr.exe"));
+  // Let the wait threads finish before the fake goes.
+  proc.BecomeIdle();
+  proc.End();
+  EXPECT_TRUE(test::PumpUntil([] { return WaitThreadsRunning() == 0; }));
+}
+
+TEST_F(MainForm, NoApplicationNoLaunch) {
+  test::FakeProcess proc;
+  plat::ScopedSeam<plat::Process> seam(proc);
+  auto f = MakeForm();
+  f->Show();
+  view.RunMessageLoop();
+  EXPECT_TRUE(proc.Calls().empty());
+}
+
+TEST_F(MainForm, ALaunchFailureShowsItsErrorAndStaysOpen) {
+  test::FakeProcess proc;
+  proc.createFails = true;
+  proc.lastError = plat::kErrorAccessDenied;
+  plat::ScopedSeam<plat::Process> seam(proc);
+  test::WriteFile(dir.File("pomr.exe"), "the application");
+  test::WriteFile(dir.File("noltpatch.exe"), "stale");
+  auto f = MakeForm();
+  f->Show();
+  view.ProcessMessages();
+  EXPECT_FALSE(view.Terminated());
+  ASSERT_EQ(view.boxes.size(), 1u);
+  EXPECT_EQ(view.boxes[0].rfind("NOLT-Patch-Setup: ", 0), 0u) << view.boxes[0];
+  EXPECT_NE(view.boxes[0].find("Access is denied"), std::string::npos) << view.boxes[0];
+  EXPECT_FALSE(test::FileExists(dir.File("noltpatch.exe"))) << "the clean-up comes before the launch";
 }
 
 }  // namespace
