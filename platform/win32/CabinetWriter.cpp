@@ -31,6 +31,12 @@ std::string SystemText(DWORD code) {
 
 HANDLE AsHandle(INT_PTR hf) { return reinterpret_cast<HANDLE>(hf); }
 
+// Wine's FCI creates its data spill file only when a block is written, yet for a
+// folder without data (an empty source file) it still seeks and closes that
+// handle, -1. Reading that handle as an empty file gives the correct cabinet: a
+// folder of no blocks. The system's own FCI never passes -1.
+constexpr INT_PTR kNoFile = -1;
+
 FNFCIALLOC(Alloc) { return std::malloc(cb); }
 FNFCIFREE(Free) { std::free(memory); }
 
@@ -57,6 +63,7 @@ FNFCIOPEN(Open) {
 }
 
 FNFCIREAD(Read) {
+  if (hf == kNoFile) return 0;
   DWORD n = 0;
   if (!::ReadFile(AsHandle(hf), memory, cb, &n, nullptr)) {
     *err = static_cast<int>(::GetLastError());
@@ -79,6 +86,7 @@ FNFCIWRITE(Write) {
 }
 
 FNFCICLOSE(Close) {
+  if (hf == kNoFile) return 0;
   if (!::CloseHandle(AsHandle(hf))) {
     *err = static_cast<int>(::GetLastError());
     static_cast<Job*>(pv)->sourceError = ::GetLastError();
@@ -88,6 +96,7 @@ FNFCICLOSE(Close) {
 }
 
 FNFCISEEK(Seek) {
+  if (hf == kNoFile) return 0;
   DWORD method = seektype == SEEK_CUR ? FILE_CURRENT : seektype == SEEK_END ? FILE_END : FILE_BEGIN;
   DWORD pos = ::SetFilePointer(AsHandle(hf), dist, nullptr, method);
   if (pos == INVALID_SET_FILE_POINTER && ::GetLastError() != NO_ERROR) {
