@@ -47,26 +47,17 @@ bool IsAscii(const std::string& s) {
 // to the nearest end instead of failing the whole release.
 GDateTime* LocalDosTime(time_t mtime) {
   GDateTime* local = g_date_time_new_from_unix_local(static_cast<gint64>(mtime));
-  if (!local) return mtime < 0 ? g_date_time_new_local(1980, 1, 1, 0, 0, 0) : g_date_time_new_local(2107, 12, 31, 23, 59, 58);
-  int year = g_date_time_get_year(local);
-  if (year >= 1980 && year <= 2107) return local;
-  g_date_time_unref(local);
-  return year < 1980 ? g_date_time_new_local(1980, 1, 1, 0, 0, 0) : g_date_time_new_local(2107, 12, 31, 23, 59, 58);
+  bool early = local ? g_date_time_get_year(local) < 1980 : mtime < 0;
+  bool late = local ? g_date_time_get_year(local) > 2107 : mtime >= 0;
+  if (!early && !late) return local;
+  if (local) g_date_time_unref(local);
+  return early ? g_date_time_new_local(1980, 1, 1, 0, 0, 0) : g_date_time_new_local(2107, 12, 31, 23, 59, 58);
 }
 
 class GcabCabinetWriter final : public CabinetWriter {
  public:
   bool WriteSingleFileCabinet(const std::string& cabPath, const std::string& sourcePath,
                               const std::string& entryName, std::string* error) override {
-    std::string why;
-    if (Write(cabPath, sourcePath, entryName, &why)) return true;
-    *error = why;
-    return false;
-  }
-
- private:
-  static bool Write(const std::string& cabPath, const std::string& sourcePath, const std::string& entryName,
-                    std::string* error) {
     if (entryName.empty() || entryName.size() > kCabinetMaxNameLength) {
       *error = "entry name must have 1 to " + std::to_string(kCabinetMaxNameLength) + " bytes: \"" + entryName + "\"";
       return false;
