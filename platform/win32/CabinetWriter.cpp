@@ -16,8 +16,8 @@ namespace {
 struct Job {
   std::string tempDir;        // where FCI keeps its temporary files: beside the cabinet
   unsigned tempCounter = 0;
-  DWORD sourceError = 0;      // the system error of the last failed callback
-  std::string sourceProblem;  // a refusal found by the open-info callback
+  DWORD lastError = 0;        // the system error of the last failed callback
+  std::string problem;        // a refusal found by the open-info callback
 };
 
 std::string SystemText(DWORD code) {
@@ -56,7 +56,7 @@ FNFCIOPEN(Open) {
   HANDLE h = ::CreateFileA(pszFile, access, FILE_SHARE_READ, nullptr, create, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     *err = static_cast<int>(::GetLastError());
-    static_cast<Job*>(pv)->sourceError = ::GetLastError();
+    static_cast<Job*>(pv)->lastError = ::GetLastError();
     return -1;
   }
   return reinterpret_cast<INT_PTR>(h);
@@ -67,7 +67,7 @@ FNFCIREAD(Read) {
   DWORD n = 0;
   if (!::ReadFile(AsHandle(hf), memory, cb, &n, nullptr)) {
     *err = static_cast<int>(::GetLastError());
-    static_cast<Job*>(pv)->sourceError = ::GetLastError();
+    static_cast<Job*>(pv)->lastError = ::GetLastError();
     return static_cast<UINT>(-1);
   }
   return n;
@@ -79,7 +79,7 @@ FNFCIWRITE(Write) {
     DWORD code = ::GetLastError();
     if (code == 0) code = ERROR_DISK_FULL;
     *err = static_cast<int>(code);
-    static_cast<Job*>(pv)->sourceError = code;
+    static_cast<Job*>(pv)->lastError = code;
     return static_cast<UINT>(-1);
   }
   return n;
@@ -89,7 +89,7 @@ FNFCICLOSE(Close) {
   if (hf == kNoFile) return 0;
   if (!::CloseHandle(AsHandle(hf))) {
     *err = static_cast<int>(::GetLastError());
-    static_cast<Job*>(pv)->sourceError = ::GetLastError();
+    static_cast<Job*>(pv)->lastError = ::GetLastError();
     return -1;
   }
   return 0;
@@ -101,7 +101,7 @@ FNFCISEEK(Seek) {
   DWORD pos = ::SetFilePointer(AsHandle(hf), dist, nullptr, method);
   if (pos == INVALID_SET_FILE_POINTER && ::GetLastError() != NO_ERROR) {
     *err = static_cast<int>(::GetLastError());
-    static_cast<Job*>(pv)->sourceError = ::GetLastError();
+    static_cast<Job*>(pv)->lastError = ::GetLastError();
     return -1;
   }
   return static_cast<LONG>(pos);
@@ -170,7 +170,7 @@ FNFCIGETOPENINFO(OpenInfo) {
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     *err = static_cast<int>(::GetLastError());
-    job->sourceError = ::GetLastError();
+    job->lastError = ::GetLastError();
     return -1;
   }
   BY_HANDLE_FILE_INFORMATION info;
@@ -178,14 +178,14 @@ FNFCIGETOPENINFO(OpenInfo) {
   SYSTEMTIME when;
   if (!::GetFileInformationByHandle(h, &info) || !::FileTimeToLocalFileTime(&info.ftLastWriteTime, &local) ||
       !::FileTimeToSystemTime(&local, &when) || !ToDosDateTime(local, when, pdate, ptime)) {
-    job->sourceError = ::GetLastError();
-    *err = static_cast<int>(job->sourceError);
+    job->lastError = ::GetLastError();
+    *err = static_cast<int>(job->lastError);
     ::CloseHandle(h);
     return -1;
   }
   // The size was checked before; a file that grew since is refused here.
   if (info.nFileSizeHigh != 0 || info.nFileSizeLow > kCabinetMaxFileSize) {
-    job->sourceProblem = std::string(pszName) + ": more bytes than a cabinet holds";
+    job->problem = std::string(pszName) + ": more bytes than a cabinet holds";
     *err = ERROR_FILE_TOO_LARGE;
     ::CloseHandle(h);
     return -1;
@@ -195,8 +195,8 @@ FNFCIGETOPENINFO(OpenInfo) {
 }
 
 std::string FciErrorText(const ERF& erf, const Job& job, const std::string& sourcePath) {
-  if (!job.sourceProblem.empty()) return job.sourceProblem;
-  std::string system = job.sourceError ? ": " + SystemText(job.sourceError) : std::string();
+  if (!job.problem.empty()) return job.problem;
+  std::string system = job.lastError ? ": " + SystemText(job.lastError) : std::string();
   switch (erf.erfOper) {
     case FCIERR_OPEN_SRC: return sourcePath + ": cannot open" + system;
     case FCIERR_READ_SRC: return sourcePath + ": cannot read" + system;
