@@ -1,0 +1,188 @@
+// The packaging tool's work: list the release, pack each file, write the manifest.
+#include "tools/nolt-mkpatch/MkPatch.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <ostream>
+#include <stdexcept>
+
+#include "crc/CRC321.h"
+#include "platform/CabinetWriter.h"
+#include "platform/Files.h"
+#include "tools/nolt-mkpatch/NativePath.h"
+
+namespace fs = std::filesystem;
+
+namespace mkpatch {
+namespace {
+
+// A failure that ends the run; its text is what the user reads.
+struct Failure : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// True when dir, or one of the directories above it, is the existing directory
+// root. Comparing by identity rather than by spelling copes with links, letter
+// case and "..", and with an output directory that does not exist yet.
+bool Inside(const fs::path& dir, const fs::path& root) {
+  std::error_code ec;
+  fs::path p = fs::weakly_canonical(dir, ec);
+  if (ec) p = fs::absolute(dir).lexically_normal();
+  for (;;) {
+    if (fs::equivalent(p, root, ec) && !ec) return true;
+    fs::path parent = p.parent_path();
+    if (parent.empty() || parent == p) return false;
+    p = parent;
+  }
+}
+
+// The relative path as the manifest names it: parts joined by '\'.
+std::string ManifestName(const fs::path& relative, std::string* problem) {
+  std::string name;
+  for (const fs::path& part : relative) {
+    std::string text = FromPath(part);
+    // Possible on Linux only; the updater would read it as a separator.
+    if (text.find('\\') != std::string::npos) *problem = "contains a backslash, which the updater reads as a separator";
+    if (!name.empty()) name += '\\';
+    name += text;
+  }
+  return name;
+}
+
+// A name for messages even when it has no 8-bit form.
+std::string Printable(const fs::path& p) {
+  std::u8string u = p.u8string();
+  return std::string(u.begin(), u.end());
+}
+
+// Every file below root, sorted by name. All problems are gathered first, so
+// one run names every file that stands in the way.
+std::vector<ReleaseFile> ListRelease(const fs::path& root) {
+  std::vector<ReleaseFile> files;
+  std::string problems;
+  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+    if (fs::is_directory(it->symlink_status())) continue;
+    const fs::path relative = it->path().lexically_relative(root);
+    std::string name, problem;
+    try {
+      name = ManifestName(relative, &problem);
+    } catch (const std::runtime_error& e) {
+      problems += "\n  " + Printable(relative) + ": " + e.what();
+      continue;
+    }
+    fs::file_status target = it->status();  // through a link, to what it names
+    if (fs::is_directory(target)) problem = "a link to a directory, which is not followed";
+    else if (!fs::is_regular_file(target)) problem = "not a regular file";
+    if (problem.empty()) problem = NameProblem(name);
+    std::uint64_t size = problem.empty() ? fs::file_size(it->path()) : 0;
+    if (problem.empty() && size > plat::kCabinetMaxFileSize)
+      problem = std::to_string(size) + " bytes, more than a cabinet holds (" +
+                std::to_string(plat::kCabinetMaxFileSize) + ")";
+    if (!problem.empty()) {
+      problems += "\n  " + name + ": " + problem;
+      continue;
+    }
+    files.push_back({name, FromPath(it->path()), size});
+  }
+  if (!problems.empty()) throw Failure("cannot package these files:" + problems);
+  std::sort(files.begin(), files.end(), [](const ReleaseFile& a, const ReleaseFile& b) { return a.name < b.name; });
+  return files;
+}
+
+std::string SystemError() {
+  plat::Files& files = plat::files();
+  return files.ErrorText(files.GetLastError());
+}
+
+// Writes the cabinet under a temporary name and moves it over the old one only
+// when complete, so a server never hands out a half-written package.
+void Pack(const ReleaseFile& file, const std::string& outDir, std::string* manifest, std::ostream& out) {
+  plat::Files& files = plat::files();
+  const std::string cab = outDir + plat::kPathDelim + files.LocalName(file.name) + ".cab";
+  fs::create_directories(ToPath(cab).parent_path());
+  const std::string temp = cab + ".tmp";
+  std::string error;
+  if (!plat::cabinetWriter().WriteSingleFileCabinet(temp, file.source, file.name, &error))
+    throw Failure(file.name + ": " + error);
+  if (!files.MoveFileReplace(temp, cab)) {
+    std::string why = SystemError();
+    files.DeleteFileA(temp);
+    throw Failure(cab + ": " + why);
+  }
+  std::uint32_t crc = 0;
+  const std::string checksum = nolt::FileCRC32(file.source, crc);
+  *manifest += file.name + ":" + checksum + "\r\n";
+  out << file.name << ":" << checksum << " (" << file.size << " bytes) -> " << cab << std::endl;
+}
+
+void WriteManifest(const std::string& outDir, const std::string& text) {
+  plat::Files& files = plat::files();
+  const std::string path = outDir + plat::kPathDelim + kManifestName;
+  const std::string temp = path + ".tmp";
+  plat::FileHandle h = files.CreateFileA(temp, plat::FileAccess::Write, plat::FileCreate::CreateAlways);
+  if (h == plat::kInvalidFile) throw Failure(temp + ": " + SystemError());
+  std::uint32_t written = 0;
+  bool ok = files.WriteFile(h, text.data(), static_cast<std::uint32_t>(text.size()), &written) &&
+            written == text.size();
+  std::string why = ok ? std::string() : SystemError();
+  if (!files.CloseHandle(h) && ok) {
+    ok = false;
+    why = SystemError();
+  }
+  if (ok && !files.MoveFileReplace(temp, path)) {
+    ok = false;
+    why = SystemError();
+  }
+  if (!ok) {
+    files.DeleteFileA(temp);
+    throw Failure(path + ": " + why);
+  }
+}
+
+// "out/" and "out" name the same directory; the joins below add the separator.
+std::string WithoutTrailingSeparators(std::string dir) {
+  auto isSeparator = [](char c) { return c == '/' || c == plat::kPathDelim; };
+  while (dir.size() > 1 && isSeparator(dir.back()) && dir[dir.size() - 2] != ':') dir.pop_back();
+  return dir;
+}
+
+}  // namespace
+
+std::string NameProblem(const std::string& name) {
+  if (name.empty()) return "empty name";
+  if (name.size() > plat::kCabinetMaxNameLength)
+    return "name longer than " + std::to_string(plat::kCabinetMaxNameLength) + " bytes, the most a cabinet stores";
+  for (unsigned char c : name) {
+    if (c < 0x20) return "contains a control character, which would break the manifest line";
+    if (c == ':') return "contains a colon, which would split the manifest line";
+  }
+  if (name.front() == ' ' || name.back() == ' ') return "begins or ends with a space, which the updater trims";
+  return {};
+}
+
+int MakePatch(const std::string& release, const std::string& output, std::ostream& out, std::ostream& err) {
+  try {
+    const fs::path releasePath = ToPath(release), outputPath = ToPath(output);
+    if (!fs::is_directory(releasePath)) throw Failure(release + ": no such directory");
+    const bool outputExists = fs::exists(outputPath);
+    if (outputExists && !fs::is_directory(outputPath)) throw Failure(output + ": exists and is not a directory");
+    if (Inside(outputPath, releasePath))
+      throw Failure("the output directory must not be the release directory or lie inside it");
+    if (outputExists && Inside(releasePath, outputPath))
+      throw Failure("the release directory must not lie inside the output directory");
+
+    const std::vector<ReleaseFile> files = ListRelease(releasePath);
+    const std::string outDir = WithoutTrailingSeparators(output);
+    fs::create_directories(outputPath);
+    std::string manifest;
+    for (const ReleaseFile& f : files) Pack(f, outDir, &manifest, out);
+    WriteManifest(outDir, manifest);
+    return kExitOk;
+  } catch (const std::exception& e) {
+    err << "nolt-mkpatch: " << e.what() << "\n";
+  }
+  err << "nolt-mkpatch: failed; the manifest was not written\n";
+  return kExitFailed;
+}
+
+}  // namespace mkpatch
