@@ -1,0 +1,110 @@
+#!/usr/bin/env python3
+"""Times an update run with nothing to do against reading the same files with cat.
+
+An installation of FILES files totalling TOTAL bytes is made in a temporary
+directory, with a manifest that matches every file. The manifest is served at
+the updater's base URL (http://127.0.0.1:8642/downloads/), so each run fetches
+it, checksums every file and finds nothing to fetch. With the page cache warm,
+the ratio (updater time / cat time) says how close the check is to reading.
+
+Usage: update_bench.py UPDATER [--files N] [--total BYTES] [--runs N]
+"""
+import argparse
+import http.server
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import zlib
+
+
+def checksum_text(data: bytes) -> str:
+    crc = zlib.crc32(data) & 0xFFFFFFFF
+    return "0" if crc == 0 else "%06X" % crc
+
+
+def main() -> int:
+    ap = argparse.ArgumentParser()
+    ap.add_argument("updater")
+    ap.add_argument("--files", type=int, default=10000)
+    ap.add_argument("--total", type=int, default=1 << 30)
+    ap.add_argument("--runs", type=int, default=5)
+    args = ap.parse_args()
+
+    root = tempfile.mkdtemp(prefix="nolt-update-bench-")
+    try:
+        install = os.path.join(root, "install")
+        www = os.path.join(root, "www", "downloads")
+        os.makedirs(www)
+        size = args.total // args.files
+        lines = []
+        names = []
+        block = os.urandom(1 << 20)
+        for i in range(args.files):
+            name = "d%02d\\f%05d.bin" % (i % 50, i)
+            path = os.path.join(install, *name.split("\\"))
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            # Different contents per file, cheaply: a rotating slice of one random block.
+            off = (i * 7919) % (len(block) - 1)
+            data = (block[off:] + block[:off])[:size] if size <= len(block) else (block * (size // len(block) + 1))[:size]
+            with open(path, "wb") as f:
+                f.write(data)
+            lines.append("%s:%s\r\n" % (name, checksum_text(data)))
+            names.append(path)
+        with open(os.path.join(www, "nolt-patch-updater.txt"), "w", newline="") as f:
+            f.writelines(lines)
+        shutil.copy(args.updater, os.path.join(install, os.path.basename(args.updater)))
+        updater = os.path.join(install, os.path.basename(args.updater))
+
+        handler = lambda *a, **k: http.server.SimpleHTTPRequestHandler(*a, directory=os.path.join(root, "www"), **k)
+        http.server.SimpleHTTPRequestHandler.log_message = lambda *a: None
+        server = http.server.ThreadingHTTPServer(("127.0.0.1", 8642), handler)
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+
+        env = dict(os.environ)
+        env.pop("DISPLAY", None)
+        env.pop("WAYLAND_DISPLAY", None)
+
+        def run_updater():
+            t = time.perf_counter()
+            r = subprocess.run([updater], cwd=install, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+            dt = time.perf_counter() - t
+            if r.returncode != 0:
+                sys.exit("updater failed: %s" % r.stderr.decode())
+            return dt
+
+        def run_cat():
+            t = time.perf_counter()
+            # xargs batches the paths; cat reads every file once, as the check does.
+            p = subprocess.run(["xargs", "-0", "cat"], input=b"\0".join(n.encode() for n in names),
+                               stdout=subprocess.DEVNULL)
+            dt = time.perf_counter() - t
+            if p.returncode != 0:
+                sys.exit("cat failed")
+            return dt
+
+        run_cat()
+        run_updater()  # warm the page cache and check that nothing is fetched
+        if any(f.endswith(".cab") for _, _, fs in os.walk(install) for f in fs):
+            sys.exit("the updater fetched something: the manifest does not match")
+        u, c = [], []
+        for _ in range(args.runs):
+            u.append(run_updater())
+            c.append(run_cat())
+        server.shutdown()
+        mu, mc = statistics.median(u), statistics.median(c)
+        print("files %d, total %.1f MiB, runs %d" % (args.files, size * args.files / 2**20, args.runs))
+        print("updater (nothing to do): median %.3f s  (min %.3f)" % (mu, min(u)))
+        print("cat of the same files:    median %.3f s  (min %.3f)" % (mc, min(c)))
+        print("ratio updater / cat: %.2f" % (mu / mc))
+        return 0
+    finally:
+        shutil.rmtree(root, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
