@@ -34,8 +34,9 @@ class ScriptedCopy : public nolt::TWebCopy {
     for (int i = 0; i < n; ++i) {
       nolt::TWebCopyItem& item = Items.Add();
       item.Protocol = nolt::wpFile;
-      item.URL = "/src/f" + std::to_string(i);
-      item.TargetFilename = "f" + std::to_string(i);
+      // Appended rather than added: GCC 12 at -O3 warns falsely about "literal" + string.
+      item.TargetFilename = std::string("f").append(std::to_string(i));
+      item.URL = std::string("/src/").append(item.TargetFilename);
     }
   }
 
