@@ -4,6 +4,7 @@
 #include "platform/posix/FltkUi.h"
 
 #include <FL/Fl.H>
+#include <FL/Fl_Box.H>
 #include <FL/Fl_Button.H>
 #include <FL/Fl_Double_Window.H>
 #include <FL/Fl_Input.H>
@@ -209,7 +210,7 @@ Fl_Widget* FltkUi::CreateControl(Window& w, WindowId id, std::size_t index) {
       break;
     }
     case ControlKind::Image: {
-      auto* box = new FltkLabel(c.left, c.top, width, height);
+      auto* box = new Fl_Box(c.left, c.top, width, height);
       box->box(FL_NO_BOX);
       if (auto image = LoadBitmapResource(c.resource)) {
         // The picture sizes the control, as the form's image does.
