@@ -110,7 +110,7 @@ class FltkUi final : public Ui {
   std::string title_;
   std::map<WindowId, std::unique_ptr<Window>> windows_;
   WindowId nextId_ = 1;
-  bool terminated_ = false;
+  std::atomic<bool> terminated_{false};  // Terminate may come from another thread
 
   std::mutex mutex_;
   std::deque<std::function<void()>> posted_;

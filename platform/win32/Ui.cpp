@@ -95,7 +95,7 @@ class Win32Ui final : public Ui {
   HWND messageWindow_ = nullptr;
   std::map<WindowId, std::unique_ptr<Window>> windows_;
   WindowId nextId_ = 1;
-  bool terminated_ = false;
+  std::atomic<bool> terminated_{false};  // Terminate may come from another thread
 
   std::mutex mutex_;
   std::deque<std::function<void()>> posted_;

@@ -1,13 +1,15 @@
-// Shows the progress dialog of a TWebCopy run with a scripted transfer, or the login
+// Shows the progress dialog of a TWebCopy run with a scripted transfer (run, as in the
+// updater, from the show handler of the main form), the main form alone, or the login
 // form, and holds still in the middle so that a screenshot can be taken.
 //
-// Usage: dialogdemo [--german] [--open-buttons] [--hold SECONDS] [--login CAPTION] [--ready-file PATH]
+// Usage: dialogdemo [--german] [--open-buttons] [--main-form] [--hold SECONDS] [--login CAPTION] [--ready-file PATH]
 // Prints READY on standard output (and into the ready file) when the picture stands still.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/Ui.h"
 #include "webcopy/WcDialog.h"
@@ -92,20 +94,49 @@ class DemoCopy : public nolt::TWebCopy {
   bool held_ = false;
 };
 
+void RunDialog(bool german, bool openButtons, double hold) {
+  DemoCopy copy;
+  copy.holdSeconds = hold;
+  if (german) {
+    // The updater's package downloads. (Moved in from temporaries: GCC 12 at -O3 warns
+    // falsely about assigning these literals to the initialised members.)
+    copy.DlgCaption = std::string("Aktualisiere");
+    copy.DlgCompleted = std::string("fertig");
+    copy.DlgFileLabel = std::string("Datei :");
+    copy.DlgFileOfLabel = std::string("/");
+    copy.DlgFromServerLabel = std::string("von");
+    copy.DlgProgressLabel = std::string("Fortschritt :");
+    copy.DlgCopying = std::string("Kopiere");
+    copy.DlgDwnload = std::string("Downloade");
+    copy.ShowTime = true;
+  }
+  copy.ShowOpenFile = openButtons;
+  copy.ShowOpenFolder = openButtons;
+  const std::vector<std::string> names{"nolt.dll.cab", "pomr.exe.cab", "data\\forms.dat.cab"};
+  for (const std::string& name : names) {
+    nolt::TWebCopyItem& item = copy.Items.Add();
+    item.URL = std::string("http://127.0.0.1/downloads/").append(name);
+    item.TargetDir = std::string(".");
+    item.TargetFilename = std::string(name);
+  }
+  copy.Execute();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool german = false, openButtons = false;
+  bool german = false, openButtons = false, formOnly = false;
   double hold = 30;
   const char* loginCaption = nullptr;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--german")) german = true;
     else if (!std::strcmp(argv[i], "--open-buttons")) openButtons = true;
+    else if (!std::strcmp(argv[i], "--main-form")) formOnly = true;
     else if (!std::strcmp(argv[i], "--hold") && i + 1 < argc) hold = std::atof(argv[++i]);
     else if (!std::strcmp(argv[i], "--login") && i + 1 < argc) loginCaption = argv[++i];
     else if (!std::strcmp(argv[i], "--ready-file") && i + 1 < argc) g_readyFile = argv[++i];
     else {
-      std::fprintf(stderr, "usage: dialogdemo [--german] [--open-buttons] [--hold SECONDS] [--login CAPTION] [--ready-file PATH]\n");
+      std::fprintf(stderr, "usage: dialogdemo [--german] [--open-buttons] [--main-form] [--hold SECONDS] [--login CAPTION] [--ready-file PATH]\n");
       return 2;
     }
   }
@@ -121,28 +152,32 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  DemoCopy copy;
-  copy.holdSeconds = hold;
-  if (german) {
-    // The updater's package downloads.
-    copy.DlgCaption = "Aktualisiere";
-    copy.DlgCompleted = "fertig";
-    copy.DlgFileLabel = "Datei :";
-    copy.DlgFileOfLabel = "/";
-    copy.DlgFromServerLabel = "von";
-    copy.DlgProgressLabel = "Fortschritt :";
-    copy.DlgCopying = "Kopiere";
-    copy.DlgDwnload = "Downloade";
-    copy.ShowTime = true;
-  }
-  copy.ShowOpenFile = openButtons;
-  copy.ShowOpenFolder = openButtons;
-  for (const char* name : {"nolt.dll.cab", "pomr.exe.cab", "data\\forms.dat.cab"}) {
-    nolt::TWebCopyItem& item = copy.Items.Add();
-    item.URL = std::string("http://127.0.0.1/downloads/") + name;
-    item.TargetDir = ".";
-    item.TargetFilename = name;
-  }
-  copy.Execute();
+  // The updater's main form: the run happens inside its show handler, in the loop.
+  plat::WindowModel form;
+  form.name = "MainForm";
+  form.caption = "NOLT-Patch-Setup";
+  form.clientWidth = 214;
+  form.clientHeight = 29;
+  form.border = plat::BorderStyle::Single;
+  form.centred = true;
+  form.visible = true;
+  plat::WindowEvents events;
+  events.onShow = [&] {
+    if (formOnly) {
+      Ready();
+      const auto until = Clock::now() + std::chrono::duration<double>(hold);
+      while (Clock::now() < until && !plat::ui().Terminated()) {
+        plat::ui().WaitForMessage(50);
+        plat::ui().ProcessMessages();
+      }
+    } else {
+      RunDialog(german, openButtons, hold);
+    }
+    plat::ui().Terminate();
+  };
+  events.onClose = [] { plat::ui().Terminate(); };
+  const plat::WindowId id = plat::ui().CreateWindowFromModel(&form, events);
+  plat::ui().RunMessageLoop();
+  plat::ui().DestroyWindow(id);
   return 0;
 }
