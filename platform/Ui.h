@@ -5,6 +5,7 @@
 // Linux when there is no display.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -32,14 +33,24 @@ struct Control {
   bool isDefault = false;  // button pressed by Enter
   bool isCancel = false;   // button pressed by Esc
   bool autoSize = false;   // label sized to its text (width and height ignored)
+  bool accelChar = false;  // label: "&x" underlines x, the access key that focuses the next control
+  int modalResult = 0;     // button: a click ends a modal window with this result (after onClick)
 };
 
-// The system's copy-files clip, as an animation resource number.
+// Resources of the program, by number. The clips are AVI resources (8-bit RLE,
+// 272 x 60), the banner a 320 x 60 bitmap with a 256-colour palette.
+inline constexpr int kAviDownload = 257;
+inline constexpr int kAviUpload = 258;
+// The system's copy-files clip, as an animation resource number. Where the system
+// has none (Linux, or a shell library without it), the view plays kAviOwnCopyFiles.
 inline constexpr int kAviCopyFiles = -1;
+inline constexpr int kAviOwnCopyFiles = 259;
+inline constexpr int kBannerBitmap = 300;
 
 enum class BorderStyle {
-  Single,  // fixed single border with caption and system menu, not resizable
-  Dialog,  // dialog frame with a caption and no title-bar buttons
+  Single,    // fixed single border with caption and system menu, not resizable
+  Dialog,    // dialog frame with a caption and no title-bar buttons
+  Sizeable,  // resizable frame with a caption and only the system menu (the close box)
 };
 
 struct WindowModel {
@@ -54,7 +65,10 @@ struct WindowModel {
   int left = 0;
   int top = 0;
   BorderStyle border = BorderStyle::Single;
-  bool topmost = false;
+  // Font of the window and its controls; the views map it to the nearest they have.
+  std::string fontName = "MS Sans Serif";
+  int fontHeight = -11;
+  bool topmost = false;  // made topmost (SetWindowPos(HWND_TOPMOST, ...)) when shown
   bool visible = false;
   std::vector<Control> controls;
 
@@ -70,8 +84,10 @@ inline constexpr WindowId kNoWindow = 0;
 
 struct WindowEvents {
   std::function<void(const std::string& control)> onClick;  // a button was pressed
-  std::function<void()> onShow;                              // the window became visible
-  std::function<void()> onClose;                             // the user closed the window
+  std::function<void()> onShow;                              // the window became visible (fires from the loop)
+  // The user closed the window (close box, Alt+F4). Without a handler a modeless
+  // window hides itself; a modal window always ends with kIdCancel.
+  std::function<void()> onClose;
 };
 
 // MessageBoxA styles and results used by the components.
@@ -99,7 +115,10 @@ class Ui {
   virtual WindowId CreateWindowFromModel(WindowModel* model, WindowEvents events) = 0;
   virtual void SyncWindow(WindowId id) = 0;
   virtual void DestroyWindow(WindowId id) = 0;
-  // Shows the window modally and returns the result given to EndModal.
+  // Shows the window modally and returns the result given to EndModal (or by a
+  // button's modalResult; kIdCancel when the user closes it). Every other window of
+  // the program is disabled meanwhile; posted calls still run. The window is hidden
+  // again on return. The headless view answers kIdCancel at once.
   virtual int ShowModal(WindowId id) = 0;
   virtual void EndModal(WindowId id, int result) = 0;
 
@@ -120,5 +139,15 @@ class Ui {
 };
 
 inline Ui& ui() { return Use<Ui>(); }
+
+// The program's resources for views that cannot read them from the executable (FLTK):
+// the generated resource data registers each blob when the program starts.
+struct ResourceBlob {
+  const unsigned char* data = nullptr;
+  std::size_t size = 0;
+};
+void RegisterProgramResource(const std::string& type, int id, ResourceBlob blob);
+// The registered blob, or an empty one.
+ResourceBlob FindProgramResource(const std::string& type, int id);
 
 }  // namespace plat

@@ -56,7 +56,6 @@ TWcProgressDialog::TWcProgressDialog(TWebCopy& owner) : owner_(owner) {
   model_.controls.push_back(anim);
   plat::Control cancel = Make(ControlKind::Button, "CancelButton", kWindowWidth - kButtonWidth - 10, t,
                               kButtonWidth, kButtonHeight, owner.DlgCancel);
-  cancel.isCancel = true;
   model_.controls.push_back(cancel);
   const int folderLeft = kWindowWidth - 2 * kButtonWidth - 20;
   if (owner.ShowOpenFolder) {

@@ -1,10 +1,615 @@
-// Windows user interface.
-#include "platform/HeadlessUi.h"
+// Win32 implementation of the user-interface seam: one window class for every model,
+// standard controls (STATIC, BUTTON, EDIT, msctls_progress32, SysAnimate32), the
+// message loop with IsDialogMessage, and calls posted to the main thread through a
+// hidden message window. Must contain only Win32-specific code.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <atomic>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "platform/Ui.h"
 
 namespace plat {
+namespace {
+
+constexpr UINT kWakeMessage = WM_APP + 1;
+constexpr int kFirstControlId = 100;
+const char kWindowClass[] = "NoltWindow";
+const char kMessageClass[] = "NoltMessageWindow";
+// The system's copy-files clip in shell32.
+constexpr int kShellCopyFilesClip = 160;
+
+HINSTANCE Instance() { return ::GetModuleHandleA(nullptr); }
+
+std::string WindowText(HWND h) {
+  std::string text(static_cast<std::size_t>(::GetWindowTextLengthA(h)) + 1, '\0');
+  text.resize(static_cast<std::size_t>(::GetWindowTextA(h, text.data(), static_cast<int>(text.size()))));
+  return text;
+}
+
+class Win32Ui final : public Ui {
+ public:
+  Win32Ui();
+  ~Win32Ui() override;
+
+  bool HasDisplay() override { return true; }
+  int CaptionBarHeight() override { return ::GetSystemMetrics(SM_CYCAPTION); }
+  void InitializeApplication() override;
+  void SetApplicationTitle(const std::string& title) override { title_ = title; }
+  std::string ApplicationTitle() override { return title_; }
+
+  WindowId CreateWindowFromModel(WindowModel* model, WindowEvents events) override;
+  void SyncWindow(WindowId id) override;
+  void DestroyWindow(WindowId id) override;
+  int ShowModal(WindowId id) override;
+  void EndModal(WindowId id, int result) override;
+
+  void RunMessageLoop() override;
+  void Terminate() override;
+  bool Terminated() override { return terminated_; }
+  void ProcessMessages() override;
+  void PostToMainThread(std::function<void()> fn) override;
+  void WaitForMessage(std::uint32_t timeoutMs) override;
+
+  int MessageBoxA(const std::string& text, const std::string& caption, std::uint32_t type) override;
+
+  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  static LRESULT CALLBACK MessageProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+
+ private:
+  struct Window {
+    WindowModel* model = nullptr;
+    WindowEvents events;
+    HWND hwnd = nullptr;
+    HFONT font = nullptr;
+    std::vector<HWND> controls;
+    std::vector<Control> applied;  // what each control shows now
+    std::vector<HBITMAP> bitmaps;
+    std::string caption;
+    bool shown = false;
+    bool topmost = false;
+    bool modal = false;
+    int modalResult = 0;
+  };
+
+  Window* Find(WindowId id);
+  WindowId IdOf(HWND hwnd);
+  LRESULT HandleWindowMessage(WindowId id, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  void CreateControl(Window& w, std::size_t index);
+  void SyncControl(Window& w, std::size_t index, bool force);
+  void OpenClip(HWND anim, int resource);
+  SIZE MeasureLabel(Window& w, const Control& c);
+  void Click(WindowId id, std::size_t index);
+  void UserClose(WindowId id);
+  void Dispatch(MSG& msg);
+  std::size_t PendingCalls();
+  void RunPosted(std::size_t count);
+  void Wake();
+
+  std::string title_;
+  HWND messageWindow_ = nullptr;
+  std::map<WindowId, std::unique_ptr<Window>> windows_;
+  WindowId nextId_ = 1;
+  std::atomic<bool> terminated_{false};  // Terminate may come from another thread
+
+  std::mutex mutex_;
+  std::deque<std::function<void()>> posted_;
+  std::atomic<bool> wakePending_{false};
+};
+
+Win32Ui* g_ui = nullptr;
+
+Win32Ui::Win32Ui() {
+  g_ui = this;
+  InitializeApplication();
+  WNDCLASSEXA wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = &Win32Ui::WindowProc;
+  wc.hInstance = Instance();
+  wc.hCursor = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+  wc.hIcon = ::LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  wc.lpszClassName = kWindowClass;
+  ::RegisterClassExA(&wc);
+  WNDCLASSEXA mc{};
+  mc.cbSize = sizeof mc;
+  mc.lpfnWndProc = &Win32Ui::MessageProc;
+  mc.hInstance = Instance();
+  mc.lpszClassName = kMessageClass;
+  ::RegisterClassExA(&mc);
+  // Created on the thread that first uses the seam: the main thread.
+  messageWindow_ = ::CreateWindowExA(0, kMessageClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, Instance(), nullptr);
+}
+
+Win32Ui::~Win32Ui() { g_ui = nullptr; }
+
+void Win32Ui::InitializeApplication() {
+  INITCOMMONCONTROLSEX icc{};
+  icc.dwSize = sizeof icc;
+  icc.dwICC = ICC_PROGRESS_CLASS | ICC_ANIMATE_CLASS | ICC_STANDARD_CLASSES;
+  ::InitCommonControlsEx(&icc);
+}
+
+Win32Ui::Window* Win32Ui::Find(WindowId id) {
+  auto it = windows_.find(id);
+  return it == windows_.end() ? nullptr : it->second.get();
+}
+
+WindowId Win32Ui::IdOf(HWND hwnd) {
+  for (auto& [id, w] : windows_)
+    if (w->hwnd == hwnd) return id;
+  return kNoWindow;
+}
+
+WindowId Win32Ui::CreateWindowFromModel(WindowModel* model, WindowEvents events) {
+  const WindowId id = nextId_++;
+  auto owned = std::make_unique<Window>();
+  Window& w = *owned;
+  w.model = model;
+  w.events = std::move(events);
+  windows_[id] = std::move(owned);
+
+  DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+  DWORD ex = 0;
+  switch (model->border) {
+    case BorderStyle::Single: style |= WS_MINIMIZEBOX; break;
+    case BorderStyle::Dialog:
+      // A dialog frame without system menu, so no title-bar buttons at all.
+      style = WS_POPUP | WS_CAPTION | DS_MODALFRAME | WS_CLIPCHILDREN;
+      ex = WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE;
+      break;
+    case BorderStyle::Sizeable: style |= WS_THICKFRAME; break;
+  }
+  int width = model->outerWidth, height = model->outerHeight;
+  if (width == 0 || height == 0) {
+    RECT r{0, 0, model->clientWidth, model->clientHeight};
+    ::AdjustWindowRectEx(&r, style, FALSE, ex);
+    if (width == 0) width = r.right - r.left;
+    if (height == 0) height = r.bottom - r.top;
+  }
+  int x = model->left, y = model->top;
+  if (model->centred) {
+    x = (::GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+    y = (::GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+  }
+  w.caption = model->caption;
+  w.hwnd = ::CreateWindowExA(ex, kWindowClass, model->caption.c_str(), style, x, y, width, height, nullptr, nullptr,
+                             Instance(), reinterpret_cast<LPVOID>(id));
+  w.font = ::CreateFontA(model->fontHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                         OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                         model->fontName.c_str());
+  ::SendMessageA(w.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(w.font), FALSE);
+  // Creation order is z-order and tab order: a label's access key focuses the next control.
+  for (std::size_t i = 0; i < model->controls.size(); ++i) CreateControl(w, i);
+  SyncWindow(id);
+  return id;
+}
+
+void Win32Ui::CreateControl(Window& w, std::size_t index) {
+  const Control& c = w.model->controls[index];
+  const char* cls = "STATIC";
+  DWORD style = WS_CHILD;
+  DWORD ex = 0;
+  switch (c.kind) {
+    case ControlKind::Label:
+      // Fixed-width labels cut long text off at their right edge.
+      style |= SS_LEFTNOWORDWRAP | (c.accelChar ? 0 : SS_NOPREFIX);
+      break;
+    case ControlKind::Button:
+      cls = "BUTTON";
+      style |= WS_TABSTOP | (c.isDefault ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
+      break;
+    case ControlKind::ProgressBar: cls = PROGRESS_CLASSA; break;
+    case ControlKind::Animation:
+      cls = ANIMATE_CLASSA;
+      style |= ACS_TRANSPARENT | ACS_CENTER;
+      break;
+    case ControlKind::Edit:
+    case ControlKind::PasswordEdit:
+      cls = "EDIT";
+      style |= WS_TABSTOP | ES_AUTOHSCROLL | (c.kind == ControlKind::PasswordEdit ? ES_PASSWORD : 0);
+      ex = WS_EX_CLIENTEDGE;
+      break;
+    case ControlKind::Image: style |= SS_BITMAP; break;
+  }
+  const int ctlId = kFirstControlId + static_cast<int>(index);
+  HWND h = ::CreateWindowExA(ex, cls, "", style, c.left, c.top, c.width, c.height, w.hwnd,
+                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(ctlId)), Instance(), nullptr);
+  ::SendMessageA(h, WM_SETFONT, reinterpret_cast<WPARAM>(w.font), FALSE);
+  if (c.kind == ControlKind::PasswordEdit) ::SendMessageA(h, EM_SETPASSWORDCHAR, '*', 0);
+  if (c.kind == ControlKind::ProgressBar) ::SendMessageA(h, PBM_SETRANGE32, 0, 100);
+  if (c.kind == ControlKind::Image) {
+    HBITMAP bmp = static_cast<HBITMAP>(
+        ::LoadImageA(Instance(), MAKEINTRESOURCEA(c.resource), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
+    if (bmp) {
+      ::SendMessageA(h, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bmp));
+      w.bitmaps.push_back(bmp);
+    }
+  }
+  w.controls.push_back(h);
+  Control applied;
+  applied.kind = c.kind;
+  applied.visible = false;
+  applied.enabled = true;
+  applied.left = c.left;
+  applied.top = c.top;
+  applied.width = c.width;
+  applied.height = c.height;
+  w.applied.push_back(applied);
+  SyncControl(w, index, true);
+}
+
+SIZE Win32Ui::MeasureLabel(Window& w, const Control& c) {
+  HDC dc = ::GetDC(w.hwnd);
+  HGDIOBJ old = ::SelectObject(dc, w.font);
+  RECT r{0, 0, 0, 0};
+  const std::string text = c.text.empty() ? " " : c.text;
+  ::DrawTextA(dc, text.c_str(), -1, &r, DT_CALCRECT | DT_SINGLELINE | (c.accelChar ? 0 : DT_NOPREFIX));
+  ::SelectObject(dc, old);
+  ::ReleaseDC(w.hwnd, dc);
+  return SIZE{r.right - r.left, r.bottom - r.top};
+}
+
+void Win32Ui::OpenClip(HWND anim, int resource) {
+  if (resource == kAviCopyFiles) {
+    // The system's clip lives in shell32; a shell without it gets our own.
+    HMODULE shell = ::LoadLibraryA("shell32.dll");
+    if (shell && ::SendMessageA(anim, ACM_OPENA, reinterpret_cast<WPARAM>(shell),
+                                reinterpret_cast<LPARAM>(MAKEINTRESOURCEA(kShellCopyFilesClip))))
+      return;
+    resource = kAviOwnCopyFiles;
+  }
+  ::SendMessageA(anim, ACM_OPENA, reinterpret_cast<WPARAM>(Instance()),
+                 reinterpret_cast<LPARAM>(MAKEINTRESOURCEA(resource)));
+}
+
+void Win32Ui::SyncControl(Window& w, std::size_t index, bool force) {
+  Control& c = w.model->controls[index];
+  Control& a = w.applied[index];
+  HWND h = w.controls[index];
+
+  if (c.kind == ControlKind::Edit || c.kind == ControlKind::PasswordEdit) {
+    // The edit holds what the user typed; write only a text the model changed.
+    if (c.text != WindowText(h)) ::SetWindowTextA(h, c.text.c_str());
+    a.text = c.text;
+  } else if (c.kind != ControlKind::Animation && c.kind != ControlKind::Image && c.kind != ControlKind::ProgressBar &&
+             (force || c.text != a.text)) {
+    ::SetWindowTextA(h, c.text.c_str());
+    a.text = c.text;
+  }
+
+  int width = c.width, height = c.height;
+  if (c.kind == ControlKind::Label && c.autoSize) {
+    SIZE s = MeasureLabel(w, c);
+    width = s.cx;
+    height = s.cy;
+  }
+  if (c.kind != ControlKind::Image &&
+      (force || c.left != a.left || c.top != a.top || width != a.width || height != a.height)) {
+    ::SetWindowPos(h, nullptr, c.left, c.top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    a.left = c.left;
+    a.top = c.top;
+    a.width = width;
+    a.height = height;
+  }
+  if (c.kind == ControlKind::ProgressBar && (force || c.position != a.position)) {
+    ::SendMessageA(h, PBM_SETPOS, static_cast<WPARAM>(c.position), 0);
+    a.position = c.position;
+  }
+  if (c.kind == ControlKind::Animation && (force || c.resource != a.resource || c.playing != a.playing)) {
+    if (c.resource != a.resource || force) OpenClip(h, c.resource);
+    if (c.playing)
+      ::SendMessageA(h, ACM_PLAY, static_cast<WPARAM>(-1), MAKELPARAM(0, 0xFFFF));
+    else
+      ::SendMessageA(h, ACM_STOP, 0, 0);
+    a.resource = c.resource;
+    a.playing = c.playing;
+  }
+  if (force || c.enabled != a.enabled) {
+    ::EnableWindow(h, c.enabled);
+    a.enabled = c.enabled;
+  }
+  if (force || c.visible != a.visible) {
+    ::ShowWindow(h, c.visible ? SW_SHOWNA : SW_HIDE);
+    a.visible = c.visible;
+  }
+}
+
+void Win32Ui::SyncWindow(WindowId id) {
+  Window* w = Find(id);
+  if (!w) return;
+  WindowModel& m = *w->model;
+  if (m.caption != w->caption) {
+    ::SetWindowTextA(w->hwnd, m.caption.c_str());
+    w->caption = m.caption;
+  }
+  for (std::size_t i = 0; i < w->controls.size() && i < m.controls.size(); ++i) SyncControl(*w, i, false);
+
+  if (m.visible && !w->shown) {
+    w->shown = true;
+    ::ShowWindow(w->hwnd, SW_SHOWNORMAL);
+    ::UpdateWindow(w->hwnd);
+    if (HWND first = ::GetNextDlgTabItem(w->hwnd, nullptr, FALSE)) ::SetFocus(first);
+    if (m.topmost) {
+      // Topmost at its current place and size, as the window was shown.
+      RECT r;
+      ::GetWindowRect(w->hwnd, &r);
+      ::SetWindowPos(w->hwnd, HWND_TOPMOST, r.left, r.top, r.right - r.left, r.bottom - r.top, 0);
+      w->topmost = true;
+    }
+    // onShow fires from the message loop, once the window is on screen.
+    if (w->events.onShow)
+      PostToMainThread([this, id] {
+        Window* again = Find(id);
+        if (again && again->events.onShow) again->events.onShow();
+      });
+  } else if (!m.visible && w->shown) {
+    w->shown = false;
+    ::ShowWindow(w->hwnd, SW_HIDE);
+  }
+  if (w->shown && !m.topmost && w->topmost) {
+    ::SetWindowPos(w->hwnd, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    w->topmost = false;
+  }
+}
+
+void Win32Ui::DestroyWindow(WindowId id) {
+  auto it = windows_.find(id);
+  if (it == windows_.end()) return;
+  std::unique_ptr<Window> w = std::move(it->second);
+  windows_.erase(it);
+  for (std::size_t i = 0; i < w->controls.size(); ++i)
+    if (w->applied[i].kind == ControlKind::Animation) ::SendMessageA(w->controls[i], ACM_STOP, 0, 0);
+  ::DestroyWindow(w->hwnd);
+  if (w->font) ::DeleteObject(w->font);
+  for (HBITMAP b : w->bitmaps) ::DeleteObject(b);
+}
+
+int Win32Ui::ShowModal(WindowId id) {
+  Window* w = Find(id);
+  if (!w) return kIdCancel;
+  w->modal = true;
+  w->modalResult = 0;
+  // Every other window of the thread is disabled while the modal one is up.
+  std::vector<HWND> disabled;
+  for (auto& [otherId, other] : windows_)
+    if (otherId != id && ::IsWindowVisible(other->hwnd) && ::IsWindowEnabled(other->hwnd)) {
+      ::EnableWindow(other->hwnd, FALSE);
+      disabled.push_back(other->hwnd);
+    }
+  w->model->visible = true;
+  SyncWindow(id);
+  ::SetForegroundWindow(w->hwnd);
+
+  int result = kIdCancel;
+  MSG msg;
+  for (;;) {
+    w = Find(id);
+    if (!w) break;  // destroyed while modal: counts as cancelled
+    if (w->modalResult != 0) {
+      result = w->modalResult;
+      break;
+    }
+    const BOOL got = ::GetMessageA(&msg, nullptr, 0, 0);
+    if (got == 0) {
+      ::PostQuitMessage(static_cast<int>(msg.wParam));
+      break;
+    }
+    if (got == -1) break;
+    Dispatch(msg);
+  }
+  for (HWND h : disabled)
+    if (::IsWindow(h)) ::EnableWindow(h, TRUE);
+  if ((w = Find(id)) != nullptr) {
+    w->modal = false;
+    w->model->visible = false;
+    SyncWindow(id);
+  }
+  return result;
+}
+
+void Win32Ui::EndModal(WindowId id, int result) {
+  if (Window* w = Find(id)) {
+    w->modalResult = result == 0 ? kIdCancel : result;
+    ::PostMessageA(messageWindow_, WM_NULL, 0, 0);  // wakes the modal loop
+  }
+}
+
+void Win32Ui::Click(WindowId id, std::size_t index) {
+  Window* w = Find(id);
+  if (!w || index >= w->model->controls.size()) return;
+  const Control& c = w->model->controls[index];
+  if (c.kind != ControlKind::Button || !c.enabled || !c.visible) return;
+  const std::string name = c.name;
+  const int modalResult = c.modalResult;
+  if (w->events.onClick) {
+    auto onClick = w->events.onClick;  // the handler may destroy the window
+    onClick(name);
+  }
+  if (modalResult != 0)
+    if (Window* again = Find(id); again && again->modal) again->modalResult = modalResult;
+}
+
+void Win32Ui::UserClose(WindowId id) {
+  Window* w = Find(id);
+  if (!w) return;
+  if (w->events.onClose) {
+    auto onClose = w->events.onClose;
+    onClose();
+    w = Find(id);
+    if (w && w->modal && w->modalResult == 0) w->modalResult = kIdCancel;
+    return;
+  }
+  if (w->modal) {
+    w->modalResult = kIdCancel;
+  } else {
+    w->model->visible = false;
+    SyncWindow(id);
+  }
+}
+
+LRESULT Win32Ui::HandleWindowMessage(WindowId id, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  Window* w = Find(id);
+  if (!w) return ::DefWindowProcA(hwnd, msg, wp, lp);
+  switch (msg) {
+    case WM_COMMAND: {
+      const int ctlId = LOWORD(wp);
+      const int code = HIWORD(wp);
+      const auto& controls = w->model->controls;
+      // Enter and Esc arrive from IsDialogMessage as IDOK and IDCANCEL.
+      if (ctlId == IDOK || ctlId == IDCANCEL) {
+        for (std::size_t i = 0; i < controls.size(); ++i)
+          if ((ctlId == IDOK && controls[i].isDefault) || (ctlId == IDCANCEL && controls[i].isCancel)) {
+            Click(id, i);
+            break;
+          }
+        return 0;
+      }
+      const int index = ctlId - kFirstControlId;
+      if (index < 0 || index >= static_cast<int>(controls.size()) || index >= static_cast<int>(w->controls.size()))
+        break;
+      const auto i = static_cast<std::size_t>(index);
+      if (code == BN_CLICKED && controls[i].kind == ControlKind::Button) {
+        Click(id, i);
+      } else if (code == EN_CHANGE) {
+        w->model->controls[i].text = WindowText(w->controls[i]);
+      }
+      return 0;
+    }
+    case DM_GETDEFID: {
+      const auto& controls = w->model->controls;
+      for (std::size_t i = 0; i < controls.size(); ++i)
+        if (controls[i].isDefault) return MAKELRESULT(kFirstControlId + static_cast<int>(i), DC_HASDEFID);
+      return 0;
+    }
+    case WM_CLOSE: UserClose(id); return 0;
+    case WM_CTLCOLORSTATIC: {
+      HDC dc = reinterpret_cast<HDC>(wp);
+      ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
+      ::SetTextColor(dc, ::GetSysColor(COLOR_BTNTEXT));
+      return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
+    }
+    default: break;
+  }
+  return ::DefWindowProcA(hwnd, msg, wp, lp);
+}
+
+LRESULT CALLBACK Win32Ui::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_NCCREATE) {
+    auto* cs = reinterpret_cast<CREATESTRUCTA*>(lp);
+    ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
+  }
+  const auto id = static_cast<WindowId>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  if (!g_ui || id == kNoWindow) return ::DefWindowProcA(hwnd, msg, wp, lp);
+  return g_ui->HandleWindowMessage(id, hwnd, msg, wp, lp);
+}
+
+LRESULT CALLBACK Win32Ui::MessageProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == kWakeMessage && g_ui) {
+    g_ui->wakePending_ = false;
+    g_ui->RunPosted(g_ui->PendingCalls());
+    if (g_ui->PendingCalls() > 0) g_ui->Wake();
+    return 0;
+  }
+  return ::DefWindowProcA(hwnd, msg, wp, lp);
+}
+
+void Win32Ui::Dispatch(MSG& msg) {
+  // Tab, Enter, Esc and access keys work in every window of ours as in a dialog.
+  if (msg.hwnd) {
+    HWND root = ::GetAncestor(msg.hwnd, GA_ROOT);
+    if (root && IdOf(root) != kNoWindow && ::IsDialogMessageA(root, &msg)) return;
+  }
+  ::TranslateMessage(&msg);
+  ::DispatchMessageA(&msg);
+}
+
+void Win32Ui::RunMessageLoop() {
+  MSG msg;
+  while (!terminated_) {
+    const BOOL got = ::GetMessageA(&msg, nullptr, 0, 0);
+    if (got == 0 || got == -1) {
+      terminated_ = true;
+      break;
+    }
+    Dispatch(msg);
+  }
+}
+
+void Win32Ui::Terminate() {
+  terminated_ = true;
+  ::PostMessageA(messageWindow_, WM_NULL, 0, 0);  // wakes a loop waiting in GetMessage
+}
+
+void Win32Ui::ProcessMessages() {
+  // Only the posted calls pending now run here: one that posts again waits for the
+  // next pump, so a pump always returns.
+  const std::size_t budget = PendingCalls();
+  MSG msg;
+  while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      terminated_ = true;
+      break;
+    }
+    if (msg.hwnd == messageWindow_ && msg.message == kWakeMessage) {
+      wakePending_ = false;
+      continue;
+    }
+    Dispatch(msg);
+  }
+  RunPosted(budget);
+  if (PendingCalls() > 0) Wake();
+}
+
+std::size_t Win32Ui::PendingCalls() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return posted_.size();
+}
+
+void Win32Ui::RunPosted(std::size_t count) {
+  while (count-- > 0) {
+    std::function<void()> fn;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (posted_.empty()) return;
+      fn = std::move(posted_.front());
+      posted_.pop_front();
+    }
+    fn();
+  }
+}
+
+void Win32Ui::Wake() {
+  // At most one wake message waits in the queue.
+  if (!wakePending_.exchange(true)) ::PostMessageA(messageWindow_, kWakeMessage, 0, 0);
+}
+
+void Win32Ui::PostToMainThread(std::function<void()> fn) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    posted_.push_back(std::move(fn));
+  }
+  Wake();
+}
+
+void Win32Ui::WaitForMessage(std::uint32_t timeoutMs) {
+  if (PendingCalls() > 0) return;
+  ::MsgWaitForMultipleObjectsEx(0, nullptr, timeoutMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+}
+
+int Win32Ui::MessageBoxA(const std::string& text, const std::string& caption, std::uint32_t type) {
+  return ::MessageBoxA(::GetActiveWindow(), text.c_str(), caption.c_str(), type);
+}
+
+}  // namespace
 
 template <> Ui& SystemInstance<Ui>() {
-  static HeadlessUi instance;
+  static Win32Ui instance;
   return instance;
 }
 

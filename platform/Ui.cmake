@@ -1,0 +1,10 @@
+# Libraries of the user-interface views: the Win32 common controls, or FLTK on X11.
+if(WIN32)
+  target_link_libraries(nolt_platform PUBLIC comctl32 gdi32 user32)
+else()
+  find_library(NOLT_FLTK_LIBRARY fltk REQUIRED)
+  find_path(NOLT_FLTK_INCLUDE_DIR FL/Fl.H REQUIRED)
+  find_package(X11 REQUIRED)
+  target_include_directories(nolt_platform SYSTEM PRIVATE ${NOLT_FLTK_INCLUDE_DIR})
+  target_link_libraries(nolt_platform PUBLIC ${NOLT_FLTK_LIBRARY} X11::X11)
+endif()
