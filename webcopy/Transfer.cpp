@@ -4,6 +4,7 @@
 #include "webcopy/Transfer.h"
 
 #include <cmath>
+#include <cstring>
 
 #include "platform/Clock.h"
 #include "webcopy/WcDialog.h"
@@ -55,6 +56,24 @@ bool StagedTarget::Create(const std::string& target) {
 }
 
 void StagedTarget::Write(const void* data, std::uint32_t count) {
+  if (pendingSize_ + count > kWriteChunk) Flush();
+  if (count >= kWriteChunk) {
+    WriteThrough(data, count);
+    return;
+  }
+  if (!pending_) pending_ = std::make_unique_for_overwrite<char[]>(kWriteChunk);
+  std::memcpy(pending_.get() + pendingSize_, data, count);
+  pendingSize_ += count;
+}
+
+void StagedTarget::Flush() {
+  if (pendingSize_ == 0) return;
+  const std::uint32_t n = pendingSize_;
+  pendingSize_ = 0;
+  WriteThrough(pending_.get(), n);
+}
+
+void StagedTarget::WriteThrough(const void* data, std::uint32_t count) {
   std::uint32_t written = 0;
   if (!plat::files().WriteFile(file_, data, count, &written) || written != count) Raise(plat::files().GetLastError());
 }
@@ -62,6 +81,7 @@ void StagedTarget::Write(const void* data, std::uint32_t count) {
 bool StagedTarget::Commit() {
   auto& files = plat::files();
   if (file_ != plat::kInvalidFile) {
+    Flush();
     const plat::FileHandle h = file_;
     file_ = plat::kInvalidFile;
     if (!files.CloseHandle(h)) Raise(files.GetLastError());
@@ -74,6 +94,7 @@ bool StagedTarget::Commit() {
 }
 
 void StagedTarget::Discard() {
+  pendingSize_ = 0;
   auto& files = plat::files();
   if (file_ != plat::kInvalidFile) files.CloseHandle(file_);
   file_ = plat::kInvalidFile;

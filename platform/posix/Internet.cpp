@@ -530,17 +530,28 @@ class CurlInternet final : public Internet {
     if (!p) return Fail(kErrorInvalidHandleValue);
     if (p->kind != Kind::Request) return Fail(kErrorInternetIncorrectHandleType);
     auto* r = static_cast<Request*>(p);
+    // Like WinINet's synchronous read, the call fills the whole count unless the body
+    // ends first. Bytes that arrived before a failure are delivered first; the next
+    // call reports the failure.
     if (count == 0) return true;
+    auto* out = static_cast<char*>(buffer);
+    std::uint32_t got = 0;
     for (;;) {
       if (const std::size_t avail = r->Buffered()) {
-        const std::size_t n = avail < count ? avail : count;
-        std::memcpy(buffer, r->buffer.get() + r->begin, n);
+        const std::size_t n = avail < count - got ? avail : count - got;
+        std::memcpy(out + got, r->buffer.get() + r->begin, n);
         r->begin += n;
-        *read = static_cast<std::uint32_t>(n);
-        return true;
+        got += static_cast<std::uint32_t>(n);
+        if (got == count) break;
       }
-      if (!r->session) return Fail(kErrorInvalidHandleValue);
-      if (r->done) return r->result == CURLE_OK || Fail(ErrorFromCurl(r->result, r->osErrno));
+      if (!r->session) {
+        if (got) break;
+        return Fail(kErrorInvalidHandleValue);
+      }
+      if (r->done) {
+        if (got || r->result == CURLE_OK) break;
+        return Fail(ErrorFromCurl(r->result, r->osErrno));
+      }
       if (r->paused) {
         // Delivers the piece libcurl held back, then reading the socket goes on.
         r->paused = false;
@@ -549,6 +560,8 @@ class CurlInternet final : public Internet {
       }
       Drive(*r, [r] { return r->Buffered() > 0 || r->paused; });
     }
+    *read = got;
+    return true;
   }
 
   // The upload and FTP operations come with those transfers.

@@ -291,11 +291,13 @@ TEST_F(HttpDownloadFake, AFailedReadOrAShortBodyIsAFailureAndKeepsThePreviousFil
 TEST_F(HttpDownloadFake, AFailingLocalWriteEndsTheRunWithoutLeavingATemporaryFile) {
   WriteFile(Target("a.cab"), "previous");
   AddItem("http://host/a.cab");
-  net.script = {Ok(std::string(10000, 'w'), 10000)};
+  net.script = {Ok(std::string(100 * 4096, 'w'), 100 * 4096)};
   FailingWrites files;
   files.failFromWrite = 2;
   plat::ScopedSeam<plat::Files> filesSeam(files);
   EXPECT_THROW(wc.Execute(), plat::EInOutError);
+  // The failure came in the middle of the body and ended the reading there.
+  EXPECT_LT(net.Count("InternetReadFile"), 100);
   EXPECT_EQ(ReadFile(Target("a.cab")), "previous");
   EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"a.cab"});
   EXPECT_EQ(net.openRequests, 0);
