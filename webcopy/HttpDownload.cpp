@@ -1,8 +1,6 @@
 // HTTP download: one wpHttp item fetched through the internet seam into a local
 // file, with Basic authorization and its prompt, the newer-only date check, the
 // overwrite question, cancel between blocks and the progress display.
-#include <array>
-
 #include "platform/Clock.h"
 #include "webcopy/Transfer.h"
 #include "webcopy/WcBase64.h"
@@ -15,6 +13,7 @@ namespace nolt {
 namespace {
 
 constexpr std::uint32_t kBlockSize = 4096;
+static_assert(kBlockSize <= StagedTarget::kWriteChunk);
 constexpr std::uint32_t kQueryStatus = plat::kHttpQueryStatusCode | plat::kHttpQueryFlagNumber;              // 0x20000013
 constexpr std::uint32_t kQueryLastModified = plat::kHttpQueryLastModified | plat::kHttpQueryFlagSystemTime;  // 0x4000000B
 constexpr std::uint32_t kQueryLength = plat::kHttpQueryContentLength | plat::kHttpQueryFlagNumber;           // 0x20000005
@@ -117,15 +116,16 @@ bool TWebCopy::HttpDownload(int idx, const std::string& URL, const std::string& 
   std::uint32_t count = kBlockSize;
   bool readFailed = false;
   std::uint32_t readError = 0;
-  std::array<char, kBlockSize> buffer;
   while (count != 0 && !Cancelled) {
     PumpMessages();
-    if (!net.InternetReadFile(request.Get(), buffer.data(), kBlockSize, &count)) {
+    // Each block is read straight into the file's write buffer: one copy less per byte.
+    char* block = file.NextBlock(kBlockSize);
+    if (!net.InternetReadFile(request.Get(), block, kBlockSize, &count)) {
       readFailed = true;
       readError = net.GetLastError();
       break;
     }
-    if (count > 0 && count <= kBlockSize) file.Write(buffer.data(), count);
+    if (count > 0 && count <= kBlockSize) file.Append(count);
     done += count;
     UpdateProgress(done, total, start, DlgDwnload);
     PumpMessages();

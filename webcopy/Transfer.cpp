@@ -66,6 +66,12 @@ void StagedTarget::Write(const void* data, std::uint32_t count) {
   pendingSize_ += count;
 }
 
+char* StagedTarget::NextBlock(std::uint32_t count) {
+  if (pendingSize_ + count > kWriteChunk) Flush();
+  if (!pending_) pending_ = std::make_unique_for_overwrite<char[]>(kWriteChunk);
+  return pending_.get() + pendingSize_;
+}
+
 void StagedTarget::Flush() {
   if (pendingSize_ == 0) return;
   const std::uint32_t n = pendingSize_;
@@ -130,12 +136,17 @@ void TWebCopy::UpdateProgress(std::uint64_t done64, std::uint32_t total, std::ui
                               const std::string& action) {
   // The low 32 bits of the count are what is shown and passed to the events.
   const auto done = static_cast<std::uint32_t>(done64);
-  std::string& line = progressText_;
+  std::string& line = progress_.line;
   if (TWcProgressDialog* d = Dialog()) {
     line.assign(DlgProgressLabel).append(" ").append(FormatSize(AsInt(done)));
     if (total != 0) {
       d->SetProgressPosition(static_cast<int>(Round(done * 100.0 / total)));
-      line.append(" ").append(DlgFileOfLabel).append(" ").append(FormatSize(AsInt(total)));
+      // The total rarely changes within a transfer: it is formatted once.
+      if (progress_.totalText.empty() || progress_.total != total) {
+        progress_.total = total;
+        progress_.totalText = FormatSize(AsInt(total));
+      }
+      line.append(" ").append(DlgFileOfLabel).append(" ").append(progress_.totalText);
     }
     d->SetProgressLine(line);
   }

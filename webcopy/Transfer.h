@@ -43,6 +43,8 @@ class ScopedInternetHandle {
 // broken connection never leaves half a file in place of a good one.
 class StagedTarget {
  public:
+  static constexpr std::uint32_t kWriteChunk = 64 * 1024;
+
   StagedTarget() = default;
   ~StagedTarget() { Discard(); }
   StagedTarget(const StagedTarget&) = delete;
@@ -56,6 +58,10 @@ class StagedTarget {
   // system call per 4 KiB block would cost more than the network does on a fast
   // link. On failure the temporary file is removed and plat::EInOutError is raised.
   void Write(const void* data, std::uint32_t count);
+  // Room for the next count bytes (at most kWriteChunk), to read a block straight
+  // into the write buffer without another copy; Append then keeps what was read.
+  char* NextBlock(std::uint32_t count);
+  void Append(std::uint32_t count) { pendingSize_ += count; }
   // Closes the temporary file and moves it over the target. A failing close raises
   // plat::EInOutError; a failing move returns false. Either way no temporary file remains.
   bool Commit();
@@ -65,7 +71,6 @@ class StagedTarget {
   const std::string& TempPath() const { return temp_; }
 
  private:
-  static constexpr std::uint32_t kWriteChunk = 64 * 1024;
   void WriteThrough(const void* data, std::uint32_t count);
   void Flush();
   [[noreturn]] void Raise(std::uint32_t code);

@@ -30,8 +30,6 @@ class TestWebCopy : public TWebCopy {
   std::deque<Answer> answers;
   std::vector<std::string> captions;
 
-  using TWebCopy::HttpDownload;
-
  protected:
   bool PromptLogin(const std::string& caption, std::string& userName, std::string& password) override {
     captions.push_back(caption);
