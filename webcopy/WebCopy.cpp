@@ -1,5 +1,6 @@
 #include "webcopy/WebCopy.h"
 
+#include "platform/Clock.h"
 #include "platform/Shell.h"
 #include "platform/Ui.h"
 #include "webcopy/WcDialog.h"
@@ -56,7 +57,19 @@ void TWebCopy::ReleaseDialogLater() {
   });
 }
 
-void TWebCopy::PumpMessages() { plat::ui().ProcessMessages(); }
+void TWebCopy::PumpMessages() {
+  // Repainting costs far more than a block of data on a fast network, so the dialog
+  // is synced and the messages pumped at most every kPumpIntervalMs; the model's
+  // lines and the events are still updated for every block. A Cancel click waits at
+  // most that long, plus one block.
+  constexpr std::uint32_t kPumpIntervalMs = 15;
+  const std::uint32_t now = plat::sysClock().GetTickCount();
+  if (!pumpDue_ && now - lastPumpTick_ < kPumpIntervalMs) return;
+  pumpDue_ = false;
+  lastPumpTick_ = now;
+  if (dialog_) dialog_->Sync();
+  plat::ui().ProcessMessages();
+}
 
 namespace {
 

@@ -195,6 +195,18 @@ class TWebCopy : public TComponent {
                    bool showServer);
   void UpdateProgress(std::uint64_t done, std::uint32_t total, std::uint32_t startTick, const std::string& action);
   void ReportError(int code, const std::string& text);
+  // The date check: true when the transfer goes on. Otherwise release() has been
+  // called (and OnNoNewFileFound fired with tgtfile when nothing newer was found).
+  bool CheckFileDate(int idx, TDateTime newdate, bool CopyNewerOnly, TDateTime& FileDate, bool& NoNewFile,
+                     const std::string& tgtfile, const std::function<void()>& release);
+  // The target file (JoinPath of TargetDir and TargetFilename, or the URL's last
+  // segment), LastTargetFile and LastTargetDir, the overwrite question and the
+  // target's directory. False when the overwrite was refused; release() has then been called.
+  bool ChooseTarget(const std::string& TargetDir, const std::string& TargetFilename, const std::string& URL,
+                    std::string& target, const std::function<void()>& release);
+
+  // The credentials prompt of the HTTP download (ShowLoginDialog); tests replace it.
+  virtual bool PromptLogin(const std::string& caption, std::string& userName, std::string& password);
 
  private:
   friend class TWcProgressDialog;
@@ -205,6 +217,18 @@ class TWebCopy : public TComponent {
   void ReleaseDialogLater();
 
   std::unique_ptr<TWcProgressDialog> dialog_;
+  // Throttled repainting (PumpMessages): the tick of the last pump, and whether the
+  // next pump runs whatever the time (the first of every item).
+  std::uint32_t lastPumpTick_ = 0;
+  bool pumpDue_ = true;
+  // Scratch of the per-block progress update: the line being built (its buffer is
+  // kept to spare an allocation per block) and the formatted total of the transfer.
+  struct ProgressScratch {
+    std::string line;
+    std::uint32_t total = 0;
+    std::string totalText;
+  };
+  ProgressScratch progress_;
   // Lets calls posted to the main thread see whether the component still exists.
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -1,0 +1,370 @@
+#!/usr/bin/env python3
+"""HTTP test server of the transfer tests (python3 standard library only).
+
+Serves the files of one directory on a free loopback port, and can be told to
+misbehave per request, so that the tests state both the answer and what the
+server must have received.
+
+Start:
+    nolt_http_server.py --root DIR [--log FILE] [--rules FILE] [--port-file FILE]
+                        [--lease] [--port N]
+
+It listens on 127.0.0.1 (port 0 picks a free port) and prints the port on
+stdout as one line; with --port-file it also writes the port to that file
+(written to a side name, then renamed, so a reader never sees half a number).
+It stops when
+  - it receives GET /_quit,
+  - with --lease: the connection that sent "GET /_lease" closes (the test that
+    started the server holds it open; when the test ends or dies, the kernel
+    closes it), or no lease arrives within 30 seconds of the start,
+  - or the --root directory has been removed,
+and it removes the port file as its last act. The lease works the same for a
+Linux test and for a Windows test under Wine, which cannot hand a pipe to a
+Linux child process.
+
+Requests. GET and HEAD serve <root>/<path>; a directory or a missing file is a
+404. A request target in absolute form ("GET http://host/x HTTP/1.1", as a client
+sends it to a proxy) is served the same way from its path, so the server can stand
+in for a proxy. PUT and POST store the received body (Content-Length or chunked)
+at <root>/<path> and answer 201 (PUT) or 200 (POST) with an empty body.
+
+Behaviour options, given as query parameters of the request (?drop=100&delay=1)
+or per path in the --rules file, a JSON object {"/path": {"option": "value"}}
+that is read again on every request (query parameters win):
+    status=N        answer status N with the body "status N\\n"
+    body=TEXT       answer TEXT instead of a file
+    auth=USER:PASS  demand Basic authorization; otherwise 401 with WWW-Authenticate
+    lastmod=omit    send no Last-Modified (default: the file's modification time)
+    lastmod=DATE    send this Last-Modified text
+    length=omit     send no Content-Length; the body ends when the connection closes
+    chunked=1       send the body with chunked transfer coding
+    drop=N          announce the full length, send N body bytes, then close
+    delay=SECONDS   wait before answering
+    slow=SECONDS    wait this long before every piece of 16384 body bytes
+    redirect=URL    answer 302 with Location URL (a path or a full URL)
+    close=1         close the connection after the answer
+
+Log. With --log, every request is appended to FILE as one JSON object per line,
+written before the answer is sent:
+    {"method": "GET", "target": "/a.cab?x=1", "path": "/a.cab", "absolute": false,
+     "headers": [["Host", "127.0.0.1:4711"], ...], "client_port": 51234,
+     "body_length": 0}
+"""
+
+import argparse
+import base64
+import email.utils
+import json
+import os
+import socket
+import sys
+import threading
+import time
+import urllib.parse
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+PIECE = 16384
+
+
+class Config:
+    root = "."
+    log = None
+    rules = None
+    log_lock = threading.Lock()
+
+
+def load_rules(path):
+    if not Config.rules:
+        return {}
+    try:
+        with open(Config.rules, "r", encoding="utf-8") as f:
+            rules = json.load(f)
+    except (OSError, ValueError):
+        return {}
+    return dict(rules.get(path, {}))
+
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "NoltTestServer/1.0"
+
+    def log_message(self, fmt, *args):  # quiet: the JSON log is the record
+        pass
+
+    # -- request parsing -------------------------------------------------
+    def split_target(self):
+        target = self.path
+        absolute = False
+        if "://" in target.split("?", 1)[0]:
+            absolute = True
+            parts = urllib.parse.urlsplit(target)
+            target = parts.path or "/"
+            if parts.query:
+                target += "?" + parts.query
+        path, _, query = target.partition("?")
+        options = load_rules(path)
+        for key, values in urllib.parse.parse_qs(query, keep_blank_values=True).items():
+            options[key] = values[-1]
+        return path, absolute, options
+
+    def read_body(self):
+        if self.headers.get("Transfer-Encoding", "").lower() == "chunked":
+            data = bytearray()
+            while True:
+                line = self.rfile.readline()
+                size = int(line.split(b";")[0].strip() or b"0", 16)
+                if size == 0:
+                    while self.rfile.readline() not in (b"\r\n", b"\n", b""):
+                        pass
+                    return bytes(data)
+                data += self.rfile.read(size)
+                self.rfile.readline()
+        length = int(self.headers.get("Content-Length", "0") or "0")
+        return self.rfile.read(length) if length > 0 else b""
+
+    def write_log(self, path, absolute, body_length):
+        if not Config.log:
+            return
+        record = {
+            "method": self.command,
+            "target": self.path,
+            "path": path,
+            "absolute": absolute,
+            "headers": [[k, v] for k, v in self.headers.items()],
+            "client_port": self.client_address[1],
+            "body_length": body_length,
+        }
+        with Config.log_lock:
+            with open(Config.log, "a", encoding="utf-8") as f:
+                f.write(json.dumps(record) + "\n")
+
+    def local_file(self, path):
+        rel = urllib.parse.unquote(path).lstrip("/")
+        full = os.path.normpath(os.path.join(Config.root, rel))
+        root = os.path.normpath(Config.root)
+        if full != root and not full.startswith(root + os.sep):
+            return None
+        return full
+
+    # -- answers -----------------------------------------------------------
+    def simple(self, status, text, extra=(), close=False):
+        body = text.encode("utf-8")
+        self.send_response(status)
+        for k, v in extra:
+            self.send_header(k, v)
+        self.send_header("Content-Type", "text/plain")
+        self.send_header("Content-Length", str(len(body)))
+        if close:
+            self.send_header("Connection", "close")
+            self.close_connection = True
+        self.end_headers()
+        if self.command != "HEAD":
+            self.wfile.write(body)
+
+    def authorized(self, options):
+        want = options.get("auth")
+        if not want:
+            return True
+        got = self.headers.get("Authorization", "")
+        expected = "Basic " + base64.b64encode(want.encode("latin-1")).decode("ascii")
+        return got == expected
+
+    def common(self, options, close):
+        """Delay, authorization, status and redirect; True when answered."""
+        if "delay" in options:
+            time.sleep(float(options["delay"]))
+        if not self.authorized(options):
+            self.simple(401, "authorization required\n", [("WWW-Authenticate", 'Basic realm="nolt"')], close)
+            return True
+        if "redirect" in options:
+            self.simple(302, "moved\n", [("Location", options["redirect"])], close)
+            return True
+        if "status" in options:
+            status = int(options["status"])
+            self.simple(status, "status %d\n" % status, (), close)
+            return True
+        return False
+
+    def hold_lease(self):
+        self.server.leased.set()
+        try:
+            while self.connection.recv(4096):
+                pass
+        except OSError:
+            pass
+        self.close_connection = True
+        threading.Thread(target=self.server.shutdown, daemon=True).start()
+
+    def do_GET(self):
+        self.answer_get()
+
+    def do_HEAD(self):
+        self.answer_get()
+
+    def answer_get(self):
+        path, absolute, options = self.split_target()
+        self.write_log(path, absolute, 0)
+        if path == "/_lease":
+            self.hold_lease()
+            return
+        if path == "/_quit":
+            self.simple(200, "bye\n", close=True)
+            threading.Thread(target=self.server.shutdown, daemon=True).start()
+            return
+        close = options.get("close") == "1"
+        if self.common(options, close):
+            return
+
+        mtime = None
+        if "body" in options:
+            data = options["body"].encode("utf-8")
+            size = len(data)
+            source = None
+        else:
+            full = self.local_file(path)
+            if full is None or not os.path.isfile(full):
+                self.simple(404, "not found\n", close=close)
+                return
+            source = open(full, "rb")
+            size = os.fstat(source.fileno()).st_size
+            mtime = os.fstat(source.fileno()).st_mtime
+            data = None
+        try:
+            self.send_body(options, close, data, source, size, mtime)
+        finally:
+            if source:
+                source.close()
+
+    def send_body(self, options, close, data, source, size, mtime):
+        lastmod = options.get("lastmod")
+        chunked = options.get("chunked") == "1"
+        no_length = options.get("length") == "omit"
+        drop = int(options["drop"]) if "drop" in options else None
+        slow = float(options.get("slow", "0"))
+
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        if lastmod and lastmod != "omit":
+            self.send_header("Last-Modified", lastmod)
+        elif lastmod is None and mtime is not None:
+            self.send_header("Last-Modified", email.utils.formatdate(mtime, usegmt=True))
+        if chunked:
+            self.send_header("Transfer-Encoding", "chunked")
+        elif not no_length:
+            self.send_header("Content-Length", str(size))
+        if no_length or drop is not None or close:
+            self.send_header("Connection", "close")
+            self.close_connection = True
+        self.end_headers()
+        if self.command == "HEAD":
+            return
+
+        limit = size if drop is None else min(drop, size)
+        if source is not None and not chunked and slow == 0 and limit == size:
+            # The fast path: the kernel copies the file to the socket.
+            self.wfile.flush()
+            if size:
+                self.connection.sendfile(source, 0, size)
+            return
+
+        sent = 0
+        while sent < limit:
+            n = min(PIECE, limit - sent)
+            piece = data[sent:sent + n] if source is None else source.read(n)
+            if not piece:
+                break
+            if slow:
+                time.sleep(slow)
+            if chunked:
+                self.wfile.write(b"%x\r\n" % len(piece) + piece + b"\r\n")
+            else:
+                self.wfile.write(piece)
+            sent += len(piece)
+        if drop is not None:
+            self.wfile.flush()
+            try:
+                self.connection.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+            self.close_connection = True
+            return
+        if chunked:
+            self.wfile.write(b"0\r\n\r\n")
+
+    def store(self, status):
+        path, absolute, options = self.split_target()
+        body = self.read_body()
+        self.write_log(path, absolute, len(body))
+        close = options.get("close") == "1"
+        if self.common(options, close):
+            return
+        full = self.local_file(path)
+        if full is None:
+            self.simple(403, "refused\n", close=close)
+            return
+        os.makedirs(os.path.dirname(full), exist_ok=True)
+        with open(full, "wb") as f:
+            f.write(body)
+        self.simple(status, "", close=close)
+
+    def do_PUT(self):
+        self.store(201)
+
+    def do_POST(self):
+        self.store(200)
+
+
+class Server(ThreadingHTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+    request_queue_size = 64
+    leased = threading.Event()
+
+
+def watch(server, args):
+    """Ends the server when its directory is gone or no lease came in time."""
+    start = time.monotonic()
+    while os.path.isdir(args.root):
+        time.sleep(0.2)
+        if args.lease and not server.leased.is_set() and time.monotonic() - start > 30:
+            break
+    server.shutdown()
+
+
+def main():
+    parser = argparse.ArgumentParser(description="HTTP test server of the transfer tests")
+    parser.add_argument("--root", required=True)
+    parser.add_argument("--log")
+    parser.add_argument("--rules")
+    parser.add_argument("--port-file")
+    parser.add_argument("--lease", action="store_true")
+    parser.add_argument("--port", type=int, default=0)
+    args = parser.parse_args()
+
+    Config.root = os.path.abspath(args.root)
+    Config.log = args.log
+    Config.rules = args.rules
+
+    server = Server(("127.0.0.1", args.port), Handler)
+    port = server.server_address[1]
+    if args.port_file:
+        side = args.port_file + ".new"
+        with open(side, "w") as f:
+            f.write("%d\n" % port)
+        os.replace(side, args.port_file)
+    print(port, flush=True)
+
+    threading.Thread(target=watch, args=(server, args), daemon=True).start()
+    try:
+        server.serve_forever(poll_interval=0.1)
+    finally:
+        server.server_close()
+        if args.port_file:
+            try:
+                os.remove(args.port_file)
+            except OSError:
+                pass
+
+
+if __name__ == "__main__":
+    main()
