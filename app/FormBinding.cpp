@@ -131,6 +131,44 @@ void LoadWebCopy(TWebCopy& component, const FormObject& stored, const EventWirin
   }
 }
 
+void LoadCABFile(TCABFile& component, const FormObject& stored, const EventWiring& wire) {
+  static const std::map<std::string, TCompressionType> types = {
+      {"typNone", typNone}, {"typMSZIP", typMSZIP}, {"typLZX", typLZX}};
+  static const std::map<std::string, TLZXMemory> memories = {
+      {"lzxLowest", lzxLowest}, {"lzxLower", lzxLower}, {"lzxLow", lzxLow},       {"lzxMedium", lzxMedium},
+      {"lzxHigh", lzxHigh},     {"lzxHigher", lzxHigher}, {"lzxHighest", lzxHighest}};
+  component.Name = stored.name;
+  for (const auto& [name, value] : stored.properties) {
+    const std::string where = stored.name + "." + name;
+    if (name.rfind("On", 0) == 0) {
+      if (!wire(component, name, FormIdent(where, value))) throw EFormError(where + ": no handler " + value.text);
+    } else if (name == "CABFile") {
+      component.CABFile = FormString(where, value);
+    } else if (name == "TargetPath") {
+      component.TargetPath = FormString(where, value);
+    } else if (name == "CompressionType") {
+      auto it = types.find(FormIdent(where, value));
+      if (it == types.end()) throw EFormError(where + ": unknown compression type " + value.text);
+      component.CompressionType = it->second;
+    } else if (name == "LZXMemory") {
+      auto it = memories.find(FormIdent(where, value));
+      if (it == memories.end()) throw EFormError(where + ": unknown LZX memory " + value.text);
+      component.LZXMemory = it->second;
+    } else if (name == "Version") {
+      component.SetVersion(FormString(where, value));
+    } else if (name == "Tag") {
+      component.Tag = static_cast<long>(FormNumber(where, value));
+    } else {
+      throw EFormError(stored.name + ": unknown property " + name);
+    }
+  }
+  for (const auto& [name, items] : stored.collections) {
+    // The entry list is filled by ReadContents; a stored list must be empty.
+    if (name != "CABFileContents" || !items.empty())
+      throw EFormError(stored.name + ": unexpected stored collection " + name);
+  }
+}
+
 void LoadRunner(TRunner& component, const FormObject& stored, const EventWiring& wire) {
   static const std::map<std::string, TProcessPriority> priorities = {
       {"ppIdle", ppIdle}, {"ppNormal", ppNormal}, {"ppHigh", ppHigh}, {"ppRealTime", ppRealTime}};

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/FormReader.h"
+#include "cabfiles/cabfiles.h"
 #include "runner/Runner.h"
 #include "webcopy/WebCopy.h"
 
@@ -17,6 +18,7 @@ namespace nolt {
 using EventWiring = std::function<bool(TComponent& component, const std::string& event, const std::string& handler)>;
 
 void LoadWebCopy(TWebCopy& component, const FormObject& stored, const EventWiring& wire);
+void LoadCABFile(TCABFile& component, const FormObject& stored, const EventWiring& wire);
 void LoadRunner(TRunner& component, const FormObject& stored, const EventWiring& wire);
 
 }  // namespace nolt

@@ -68,12 +68,21 @@ TMainForm::TMainForm(const std::string& description) : DownloadBaseURL(NOLT_DOWN
       UpdateFiles.OnCopyCancel = [this](TObject* s) { UpdateFilesCopyCancel(s); };
       return true;
     }
+    if (&c == &UpdateFiles && event == "OnFileDone" && handler == "UpdateFilesFileDone") {
+      UpdateFiles.OnFileDone = [this](TObject* s, int idx) { UpdateFilesFileDone(s, idx); };
+      return true;
+    }
+    if (&c == &CAB && event == "OnOverWriteFile" && handler == "CABOverWriteFile") {
+      CAB.OnOverWriteFile = [this](TObject* s, const std::string& f, bool& a) { CABOverWriteFile(s, f, a); };
+      return true;
+    }
     return false;
   };
   // The components, in the order of the description.
   for (const FormObject& child : form.children) {
     if (child.className == "TWebCopy" && child.name == "WebCopyMain") LoadWebCopy(WebCopyMain, child, wire);
     else if (child.className == "TWebCopy" && child.name == "UpdateFiles") LoadWebCopy(UpdateFiles, child, wire);
+    else if (child.className == "TCABFile" && child.name == "CAB") LoadCABFile(CAB, child, wire);
     else if (child.className == "TRunner" && child.name == "Runner1") LoadRunner(Runner1, child, wire);
     else throw EFormError("MainForm: unknown component " + child.name + ": " + child.className);
   }
@@ -181,6 +190,20 @@ void TMainForm::LaunchApplication() {
   Runner1.FileToRun = app;
   Runner1.Execute();
 }
+
+void TMainForm::UpdateFilesFileDone(TObject*, int idx) {
+  // Whatever the transfer left at the package path is unpacked and then deleted,
+  // whether the transfer and the unpacking succeeded or not.
+  const std::string path = AppDir + UpdateFiles.Items[idx].TargetFilename;
+  if (!FileExists(path)) return;
+  CAB.CABFile = path;
+  CAB.ReadContents();
+  CAB.TargetPath = AppDir;
+  CAB.ExtractAll();
+  plat::files().DeleteFileA(path);  // a failure is ignored
+}
+
+void TMainForm::CABOverWriteFile(TObject*, const std::string&, bool& Allow) { Allow = true; }
 
 void TMainForm::UpdateFilesCopyOverWrite(TObject*, const std::string&, bool& allow) { allow = true; }
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "cabfiles/cabfiles.h"
 #include "core/Component.h"
 #include "platform/Ui.h"
 #include "runner/Runner.h"
@@ -29,6 +30,8 @@ class TMainForm : public TComponent {
   void FormShow(TObject* Sender);
   void UpdateFilesCopyOverWrite(TObject* Sender, const std::string& tgtfile, bool& allow);
   void UpdateFilesCopyCancel(TObject* Sender);
+  void UpdateFilesFileDone(TObject* Sender, int idx);
+  void CABOverWriteFile(TObject* Sender, const std::string& FileName, bool& Allow);
 
   // The steps of FormShow, in order.
   void DownloadManifest();
@@ -40,6 +43,7 @@ class TMainForm : public TComponent {
 
   TWebCopy WebCopyMain{this};
   TWebCopy UpdateFiles{this};
+  TCABFile CAB{this};
   TRunner Runner1{this};
 
   std::string AppDir;

@@ -23,7 +23,7 @@ Linux test and for a Windows test under Wine, which cannot hand a pipe to a
 Linux child process.
 
 Requests. GET and HEAD serve <root>/<path>; a directory or a missing file is a
-404. A request target in absolute form ("GET http://host/x HTTP/1.1", as a client
+404. A backslash in the path (raw or as %5C) separates directories. A request target in absolute form ("GET http://host/x HTTP/1.1", as a client
 sends it to a proxy) is served the same way from its path, so the server can stand
 in for a proxy. PUT and POST store the received body (Content-Length or chunked)
 at <root>/<path> and answer 201 (PUT) or 200 (POST) with an empty body.
@@ -139,7 +139,9 @@ class Handler(BaseHTTPRequestHandler):
                 f.write(json.dumps(record) + "\n")
 
     def local_file(self, path):
-        rel = urllib.parse.unquote(path).lstrip("/")
+        # A backslash in the path is a directory separator, as on a Windows server:
+        # packages of names such as sub\\file.dll are requested that way.
+        rel = urllib.parse.unquote(path).replace("\\", "/").lstrip("/")
         full = os.path.normpath(os.path.join(Config.root, rel))
         root = os.path.normpath(Config.root)
         if full != root and not full.startswith(root + os.sep):

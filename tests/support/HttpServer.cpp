@@ -313,19 +313,19 @@ int HttpRequestRecord::HeaderCount(const std::string& name) const {
   return n;
 }
 
-HttpServer::HttpServer() {
+HttpServer::HttpServer(int port) {
   std::filesystem::create_directory(dir_.path() / "www");
   WriteFile((dir_.path() / "rules.json").string(), "{}");
-  Start();
+  Start(port);
 }
 
 HttpServer::~HttpServer() { Stop(); }
 
-void HttpServer::Start() {
+void HttpServer::Start(int port) {
   const auto portFile = dir_.path() / "port.txt";
   process_ = Spawn({ServerScript(), "--root", UnixPath(dir_.path() / "www"), "--log",
                     UnixPath(dir_.path() / "log.jsonl"), "--rules", UnixPath(dir_.path() / "rules.json"),
-                    "--port-file", UnixPath(portFile), "--lease"},
+                    "--port-file", UnixPath(portFile), "--lease", "--port", std::to_string(port)},
                    dir_.path() / "server.out");
   // A loaded machine can take a few seconds to start python.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);

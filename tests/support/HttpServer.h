@@ -29,9 +29,9 @@ struct HttpRequestRecord {
 
 class HttpServer {
  public:
-  // Starts the server on a free loopback port; throws std::runtime_error when it
-  // does not come up.
-  HttpServer();
+  // Starts the server on a free loopback port, or on the given one; throws
+  // std::runtime_error when it does not come up.
+  explicit HttpServer(int port = 0);
   // Stops the server and waits for it to end.
   ~HttpServer();
   HttpServer(const HttpServer&) = delete;
@@ -56,7 +56,7 @@ class HttpServer {
   void ClearLog();
 
  private:
-  void Start();
+  void Start(int port);
   void Stop();
 
   TempDir dir_;
