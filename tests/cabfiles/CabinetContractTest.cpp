@@ -118,6 +118,7 @@ class CabinetContract : public ::testing::Test {
   void TearDown() override {
     if (hfdi) {
       EXPECT_TRUE(destroy(hfdi));
+      EXPECT_EQ(recorder.allocs, recorder.frees) << "all memory of the library is returned";
     }
     if (module) {
       EXPECT_TRUE(cabinetLibrary().FreeLibrary(module));
@@ -130,6 +131,15 @@ class CabinetContract : public ::testing::Test {
     std::string name = std::filesystem::path(path).filename().string();
     std::string dir = path.substr(0, path.size() - name.size());
     return copy(hfdi, name.data(), dir.data(), 0, Notify, nullptr, rec) != 0;
+  }
+
+  // A fresh record for the next copy; memory counts run on with the context.
+  void Restart() {
+    const int allocs = recorder.allocs, frees = recorder.frees;
+    recorder = Recorder{};
+    recorder.allocs = allocs;
+    recorder.frees = frees;
+    recorder.answer = AcceptAll;
   }
 
   std::vector<Note> Notes(FdiNotificationType type) const {
@@ -187,8 +197,7 @@ TEST_F(CabinetContract, IsCabinetReadsTheHeaderFromTheHandle) {
 
 TEST_F(CabinetContract, CopyNotifiesEveryEntryAndWritesItThroughTheCallbacks) {
   for (const char* cab : {"stored.cab", "mszip.cab"}) {
-    recorder = Recorder{};
-    recorder.answer = AcceptAll;
+    Restart();
     ASSERT_TRUE(Copy(CabPath(cab))) << cab;
     auto expected = CabEntries(cab);
     ASSERT_FALSE(recorder.notes.empty());
@@ -218,7 +227,7 @@ TEST_F(CabinetContract, SkippedEntriesAreNotWrittenAndAnAbortEndsTheCopy) {
   EXPECT_EQ(Notes(fdintCOPY_FILE).size(), 6u);
   EXPECT_TRUE(Notes(fdintCLOSE_FILE_INFO).empty());
 
-  recorder = Recorder{};
+  Restart();
   recorder.answer = [](FdiNotificationType type, FdiNotification* n) -> std::intptr_t {
     if (type == fdintCOPY_FILE && std::string(n->psz1) == "sub\\deeper\\file.txt") return -1;
     return AcceptAll(type, n);
@@ -246,8 +255,7 @@ TEST_F(CabinetContract, AnEntryThatSpansCabinetsAsksForEachNextOne) {
   EXPECT_EQ(recorder.sinks[closes[1].hf], entries[1].content) << "big.bin runs through all three cabinets";
 
   // A later cabinet offers what began before it as a partial file only.
-  recorder = Recorder{};
-  recorder.answer = AcceptAll;
+  Restart();
   ASSERT_TRUE(Copy(CabPath("set3.cab")));
   auto partial = Notes(fdintPARTIAL_FILE);
   ASSERT_EQ(partial.size(), 1u);
@@ -285,8 +293,7 @@ TEST_F(CabinetContract, DamagedDataFailsTheCopyAtTheDamagedEntry) {
   // badsum.cab is stored.cab with a block checksum changed, truncated.cab is
   // mszip.cab cut short; the damage lies in sub\data.bin.
   for (auto [cab, original] : {std::pair{"badsum.cab", "stored.cab"}, std::pair{"truncated.cab", "mszip.cab"}}) {
-    recorder = Recorder{};
-    recorder.answer = AcceptAll;
+    Restart();
     EXPECT_FALSE(Copy(CabPath(cab))) << cab;
     auto expected = CabEntries(original);
     auto closes = Notes(fdintCLOSE_FILE_INFO);
