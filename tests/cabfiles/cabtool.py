@@ -1,6 +1,5 @@
 """Running nolt-cab from the tool tests, natively or under an emulator (Wine)."""
 import os
-import shlex
 import subprocess
 
 SANITIZER_MARKS = (b"Sanitizer", b"runtime error:")
@@ -9,7 +8,7 @@ SANITIZER_MARKS = (b"Sanitizer", b"runtime error:")
 class Tool:
     def __init__(self, tool, runner=None, timeout=120):
         self.tool = tool
-        self.runner = shlex.split(runner) if runner else []
+        self.runner = list(runner or [])  # the emulator command, one argument per item
         self.timeout = timeout
 
     def warm_up(self):

@@ -16,7 +16,7 @@ suites, with what cabextract made of them in EXPECTED.tsv).
 The corpus lies outside the repository: NOLT_CORPUS_DIR, or shared/corpus beside
 the source tree or one level further up. Without it the test is skipped (77).
 
-Usage: corpus_test.py --tool NOLT_CAB --source-dir DIR [--runner "wine-run 64"]
+Usage: corpus_test.py --tool NOLT_CAB --source-dir DIR [--runner wine-run --runner 64]
 """
 import argparse
 import csv
@@ -269,7 +269,7 @@ def main():
     p = argparse.ArgumentParser()
     p.add_argument("--tool", required=True)
     p.add_argument("--source-dir")
-    p.add_argument("--runner")
+    p.add_argument("--runner", action="append", help="the emulator command, one argument per use")
     args = p.parse_args()
     corpus = find_corpus(args.source_dir)
     if not corpus:

@@ -3,7 +3,7 @@
 extraction, the exit statuses, and (natively, when cabextract is installed) the
 same files as cabextract writes.
 
-Usage: tool_test.py --tool NOLT_CAB --data DIR [--runner "wine-run 64"]
+Usage: tool_test.py --tool NOLT_CAB --data DIR [--runner wine-run --runner 64]
 """
 import argparse
 import os
@@ -107,7 +107,7 @@ def main():
     p = argparse.ArgumentParser()
     p.add_argument("--tool", required=True)
     p.add_argument("--data", required=True)
-    p.add_argument("--runner")
+    p.add_argument("--runner", action="append", help="the emulator command, one argument per use")
     ARGS, rest = p.parse_known_args()
     Tool(ARGS.tool, ARGS.runner).warm_up()
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)

@@ -58,8 +58,7 @@ int List(const std::string& cabinet) {
 int Extract(const std::string& cabinet, const std::string& dir) {
   nolt::TCABFile cab;
   cab.CABFile = cabinet;
-  cab.TargetPath = dir;
-  cab.OnOverWriteFile = [](nolt::TObject*, const std::string&, bool& allow) { allow = true; };
+  cab.TargetPath = dir;  // without an overwrite handler every existing file is replaced
   if (!cab.ExtractAll()) {
     std::fprintf(stderr, "nolt-cab: %s: extraction failed\n", cabinet.c_str());
     return 1;
