@@ -92,6 +92,17 @@ class Files {
   // Returns the handle and sets path, or kInvalidFile.
   virtual FileHandle CreateTempFileIn(const std::string& dir, std::string* path) = 0;
 
+  // The absolute form of a path, taken against the current directory (GetFullPathNameA).
+  // Empty on failure.
+  virtual std::string GetFullPathNameA(const std::string& path) = 0;
+  // Gives a finished new file, open in h and about to be moved over target (or to
+  // target's place when there is none), the permissions a file installed there
+  // should have. Windows: nothing to do. Linux, where archives carry no permission
+  // bits: it takes over the bits of the file it replaces; a new file whose content
+  // starts like a program ("\x7f" "ELF" or "#!") becomes executable as far as the
+  // umask allows, any other new file gets the umask's usual read/write bits.
+  virtual bool FinishInstalledFile(FileHandle h, const std::string& target) = 0;
+
   // Full path of the running executable.
   virtual std::string ExecutablePath() = 0;
   // A name written on Windows ("sub\file.dll") as a local relative path:

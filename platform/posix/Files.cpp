@@ -9,7 +9,9 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace plat {
 namespace {
@@ -64,6 +66,22 @@ timespec FromFileTime(std::uint64_t ft) {
     ts.tv_sec -= 1;
   }
   return ts;
+}
+
+// The process's umask, read without changing it (changing it, even for a moment,
+// would race with other threads creating files).
+mode_t CurrentUmask() {
+  if (FILE* f = std::fopen("/proc/self/status", "re")) {
+    char line[256];
+    unsigned mask = 0;
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, f)) found = std::sscanf(line, "Umask: %o", &mask) == 1;
+    std::fclose(f);
+    if (found) return static_cast<mode_t>(mask);
+  }
+  mode_t old = ::umask(022);
+  ::umask(old);
+  return old;
 }
 
 class PosixFiles final : public Files {
@@ -197,6 +215,56 @@ class PosixFiles final : public Files {
     }
     *path = pattern;
     return fd;
+  }
+
+  std::string GetFullPathNameA(const std::string& path) override {
+    if (path.empty()) {
+      lastError = 87;  // ERROR_INVALID_PARAMETER
+      return {};
+    }
+    std::string full = path;
+    if (path[0] != '/') {
+      char cwd[PATH_MAX];
+      if (!::getcwd(cwd, sizeof cwd)) {
+        Fail();
+        return {};
+      }
+      full = std::string(cwd) + "/" + path;
+    }
+    // Lexical clean-up as Windows does it: "a//b/./c/../d/" -> "/a/b/d/".
+    std::vector<std::string> parts;
+    std::size_t i = 0;
+    while (i < full.size()) {
+      std::size_t j = full.find('/', i);
+      if (j == std::string::npos) j = full.size();
+      std::string part = full.substr(i, j - i);
+      if (part == "..") {
+        if (!parts.empty()) parts.pop_back();
+      } else if (!part.empty() && part != ".") {
+        parts.push_back(part);
+      }
+      i = j + 1;
+    }
+    std::string out;
+    for (const auto& part : parts) out += "/" + part;
+    if (out.empty() || full.back() == '/') out += "/";
+    return out;
+  }
+
+  bool FinishInstalledFile(FileHandle h, const std::string& target) override {
+    const int fd = static_cast<int>(h);
+    struct stat st;
+    mode_t mode;
+    if (::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+      // The permission bits only: a set-user-ID bit is not handed to new content.
+      mode = st.st_mode & 0777;
+    } else {
+      unsigned char head[4] = {};
+      ssize_t n = ::pread(fd, head, sizeof head, 0);
+      bool program = (n >= 4 && std::memcmp(head, "\x7f" "ELF", 4) == 0) || (n >= 2 && head[0] == '#' && head[1] == '!');
+      mode = (program ? 0777 : 0666) & ~CurrentUmask();
+    }
+    return ::fchmod(fd, mode) == 0 || Fail();
   }
 
   std::string ExecutablePath() override {

@@ -102,6 +102,21 @@ class Win32Files final : public Files {
     return reinterpret_cast<FileHandle>(h);
   }
 
+  std::string GetFullPathNameA(const std::string& path) override {
+    char buf[MAX_PATH];
+    DWORD n = ::GetFullPathNameA(path.c_str(), MAX_PATH, buf, nullptr);
+    if (n == 0) return {};
+    if (n < MAX_PATH) return std::string(buf, n);
+    std::string big(n, '\0');
+    n = ::GetFullPathNameA(path.c_str(), static_cast<DWORD>(big.size()), big.data(), nullptr);
+    if (n == 0 || n >= big.size()) return {};
+    big.resize(n);
+    return big;
+  }
+
+  // Windows files carry no permission bits to carry over.
+  bool FinishInstalledFile(FileHandle, const std::string&) override { return true; }
+
   std::string ExecutablePath() override {
     char buf[MAX_PATH];
     DWORD n = ::GetModuleFileNameA(nullptr, buf, MAX_PATH);
