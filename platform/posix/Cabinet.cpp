@@ -301,7 +301,7 @@ struct Entry {
   mscabd_file* file;
   std::uint16_t date;
   std::uint16_t time;
-  std::uint16_t folderIndex;  // position of its folder, or the raw continuation mark
+  std::uint16_t folderIndex;  // position of its folder in the cabinet
   std::uint16_t mark;         // raw folder index: tells continuation
 };
 
