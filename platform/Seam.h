@@ -5,7 +5,9 @@
 
 namespace plat {
 
-// Defined once per seam by the target's implementation file.
+// Defined once per seam by the target's implementation file. System instances are
+// created on first use and never destroyed: the launcher's wait threads may still
+// call them while the program exits.
 template <class T> T& SystemInstance();
 
 template <class T> struct SeamSlot {

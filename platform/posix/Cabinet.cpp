@@ -650,8 +650,8 @@ class PosixCabinetLibrary final : public CabinetLibrary {
 }  // namespace
 
 template <> CabinetLibrary& SystemInstance<CabinetLibrary>() {
-  static PosixCabinetLibrary instance;
-  return instance;
+  static PosixCabinetLibrary* instance = new PosixCabinetLibrary;
+  return *instance;
 }
 
 }  // namespace plat

@@ -132,8 +132,8 @@ class GcabCabinetWriter final : public CabinetWriter {
 }  // namespace
 
 template <> CabinetWriter& SystemInstance<CabinetWriter>() {
-  static GcabCabinetWriter instance;
-  return instance;
+  static GcabCabinetWriter* instance = new GcabCabinetWriter;
+  return *instance;
 }
 
 }  // namespace plat

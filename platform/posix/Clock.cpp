@@ -71,8 +71,8 @@ class PosixClock final : public Clock {
 }  // namespace
 
 template <> Clock& SystemInstance<Clock>() {
-  static PosixClock instance;
-  return instance;
+  static PosixClock* instance = new PosixClock;
+  return *instance;
 }
 
 }  // namespace plat

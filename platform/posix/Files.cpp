@@ -307,8 +307,8 @@ class PosixFiles final : public Files {
 }  // namespace
 
 template <> Files& SystemInstance<Files>() {
-  static PosixFiles instance;
-  return instance;
+  static PosixFiles* instance = new PosixFiles;
+  return *instance;
 }
 
 }  // namespace plat

@@ -605,8 +605,8 @@ class CurlInternet final : public Internet {
 }  // namespace
 
 template <> Internet& SystemInstance<Internet>() {
-  static CurlInternet instance;
-  return instance;
+  static CurlInternet* instance = new CurlInternet;
+  return *instance;
 }
 
 }  // namespace plat

@@ -57,8 +57,8 @@ class PosixLocale final : public Locale {
 }  // namespace
 
 template <> Locale& SystemInstance<Locale>() {
-  static PosixLocale instance;
-  return instance;
+  static PosixLocale* instance = new PosixLocale;
+  return *instance;
 }
 
 }  // namespace plat

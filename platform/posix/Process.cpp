@@ -461,8 +461,8 @@ class PosixProcess final : public Process {
 }  // namespace
 
 template <> Process& SystemInstance<Process>() {
-  static PosixProcess instance;
-  return instance;
+  static PosixProcess* instance = new PosixProcess;
+  return *instance;
 }
 
 }  // namespace plat

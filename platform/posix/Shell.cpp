@@ -30,8 +30,8 @@ class PosixShell final : public Shell {
 }  // namespace
 
 template <> Shell& SystemInstance<Shell>() {
-  static PosixShell instance;
-  return instance;
+  static PosixShell* instance = new PosixShell;
+  return *instance;
 }
 
 }  // namespace plat

@@ -24,7 +24,7 @@ std::unique_ptr<Ui> ChooseView() {
 
 // The view is chosen when the seam is first used.
 template <> Ui& SystemInstance<Ui>() {
-  static std::unique_ptr<Ui> instance = ChooseView();
+  static Ui* instance = ChooseView().release();
   return *instance;
 }
 

@@ -44,8 +44,8 @@ class Win32CabinetLibrary final : public CabinetLibrary {
 }  // namespace
 
 template <> CabinetLibrary& SystemInstance<CabinetLibrary>() {
-  static Win32CabinetLibrary instance;
-  return instance;
+  static Win32CabinetLibrary* instance = new Win32CabinetLibrary;
+  return *instance;
 }
 
 }  // namespace plat

@@ -280,8 +280,8 @@ class FciCabinetWriter final : public CabinetWriter {
 }  // namespace
 
 template <> CabinetWriter& SystemInstance<CabinetWriter>() {
-  static FciCabinetWriter instance;
-  return instance;
+  static FciCabinetWriter* instance = new FciCabinetWriter;
+  return *instance;
 }
 
 }  // namespace plat

@@ -60,8 +60,8 @@ class Win32Clock final : public Clock {
 }  // namespace
 
 template <> Clock& SystemInstance<Clock>() {
-  static Win32Clock instance;
-  return instance;
+  static Win32Clock* instance = new Win32Clock;
+  return *instance;
 }
 
 }  // namespace plat

@@ -143,8 +143,8 @@ class Win32Files final : public Files {
 }  // namespace
 
 template <> Files& SystemInstance<Files>() {
-  static Win32Files instance;
-  return instance;
+  static Win32Files* instance = new Win32Files;
+  return *instance;
 }
 
 }  // namespace plat

@@ -144,8 +144,8 @@ class Win32Internet final : public Internet {
 }  // namespace
 
 template <> Internet& SystemInstance<Internet>() {
-  static Win32Internet instance;
-  return instance;
+  static Win32Internet* instance = new Win32Internet;
+  return *instance;
 }
 
 }  // namespace plat

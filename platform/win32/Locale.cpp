@@ -18,8 +18,8 @@ class Win32Locale final : public Locale {
 }  // namespace
 
 template <> Locale& SystemInstance<Locale>() {
-  static Win32Locale instance;
-  return instance;
+  static Win32Locale* instance = new Win32Locale;
+  return *instance;
 }
 
 }  // namespace plat

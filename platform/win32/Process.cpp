@@ -125,8 +125,8 @@ class Win32Process final : public Process {
 }  // namespace
 
 template <> Process& SystemInstance<Process>() {
-  static Win32Process instance;
-  return instance;
+  static Win32Process* instance = new Win32Process;
+  return *instance;
 }
 
 }  // namespace plat

@@ -18,8 +18,8 @@ class Win32Shell final : public Shell {
 }  // namespace
 
 template <> Shell& SystemInstance<Shell>() {
-  static Win32Shell instance;
-  return instance;
+  static Win32Shell* instance = new Win32Shell;
+  return *instance;
 }
 
 }  // namespace plat

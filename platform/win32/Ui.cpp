@@ -609,8 +609,8 @@ int Win32Ui::MessageBoxA(const std::string& text, const std::string& caption, st
 }  // namespace
 
 template <> Ui& SystemInstance<Ui>() {
-  static Win32Ui instance;
-  return instance;
+  static Win32Ui* instance = new Win32Ui;
+  return *instance;
 }
 
 }  // namespace plat

@@ -10,6 +10,7 @@
 #include "platform/Internet.h"
 #include "tests/runner/FakeProcess.h"
 #include "tests/runner/RunnerWait.h"
+#include "tests/support/ForwardingFiles.h"
 #include "tests/support/TestSupport.h"
 
 extern const char* const kMainFormDescription;
@@ -71,15 +72,10 @@ class RecordingUi : public plat::HeadlessUi {
   }
 };
 
-// The system's files, except that reading one path fails as a locked file would.
-class FailingReadFiles : public plat::Files {
+// The system's files, except that opening one path fails as a locked file would.
+class FailingReadFiles : public test::ForwardingFiles {
  public:
   explicit FailingReadFiles(std::string path) : path_(std::move(path)) {}
-  plat::Files& real = plat::SystemInstance<plat::Files>();
-  std::uint32_t GetFileAttributesA(const std::string& p) override { return real.GetFileAttributesA(p); }
-  bool DeleteFileA(const std::string& p) override { return real.DeleteFileA(p); }
-  bool CreateDirectoryA(const std::string& p) override { return real.CreateDirectoryA(p); }
-  bool RemoveDirectoryA(const std::string& p) override { return real.RemoveDirectoryA(p); }
   plat::FileHandle CreateFileA(const std::string& p, plat::FileAccess a, plat::FileCreate c) override {
     if (p == path_) {
       real.SetLastError(plat::kErrorAccessDenied);
@@ -87,28 +83,6 @@ class FailingReadFiles : public plat::Files {
     }
     return real.CreateFileA(p, a, c);
   }
-  bool ReadFile(plat::FileHandle h, void* b, std::uint32_t n, std::uint32_t* r) override {
-    return real.ReadFile(h, b, n, r);
-  }
-  bool WriteFile(plat::FileHandle h, const void* b, std::uint32_t n, std::uint32_t* w) override {
-    return real.WriteFile(h, b, n, w);
-  }
-  std::int64_t SetFilePointer(plat::FileHandle h, std::int64_t o, plat::SeekOrigin s) override {
-    return real.SetFilePointer(h, o, s);
-  }
-  bool GetFileSize(plat::FileHandle h, std::uint64_t* s) override { return real.GetFileSize(h, s); }
-  bool CloseHandle(plat::FileHandle h) override { return real.CloseHandle(h); }
-  bool GetFileTime(plat::FileHandle h, std::uint64_t* t) override { return real.GetFileTime(h, t); }
-  bool SetFileTime(plat::FileHandle h, std::uint64_t t) override { return real.SetFileTime(h, t); }
-  bool MoveFileReplace(const std::string& s, const std::string& t) override { return real.MoveFileReplace(s, t); }
-  plat::FileHandle CreateTempFileIn(const std::string& d, std::string* p) override {
-    return real.CreateTempFileIn(d, p);
-  }
-  std::string ExecutablePath() override { return real.ExecutablePath(); }
-  std::string LocalName(const std::string& n) override { return real.LocalName(n); }
-  std::uint32_t GetLastError() override { return real.GetLastError(); }
-  void SetLastError(std::uint32_t c) override { real.SetLastError(c); }
-  std::string ErrorText(std::uint32_t c) override { return real.ErrorText(c); }
 
  private:
   std::string path_;

@@ -217,6 +217,8 @@ class ScriptedFiles final : public plat::Files {
   std::string ExecutablePath() override { return Unused<std::string>(); }
   std::string LocalName(const std::string&) override { return Unused<std::string>(); }
   std::string ErrorText(std::uint32_t) override { return Unused<std::string>(); }
+  std::string GetFullPathNameA(const std::string&) override { return Unused<std::string>(); }
+  bool FinishInstalledFile(plat::FileHandle, const std::string&) override { return Unused<bool>(); }
 
  private:
   template <class T> T Unused() {

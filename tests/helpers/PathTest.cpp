@@ -155,6 +155,11 @@ class DirectoryFake final : public plat::Files {
   std::uint32_t GetLastError() override { return 0; }
   void SetLastError(std::uint32_t) override {}
   std::string ErrorText(std::uint32_t) override { return {}; }
+  std::string GetFullPathNameA(const std::string&) override {
+    Unexpected();
+    return {};
+  }
+  bool FinishInstalledFile(plat::FileHandle, const std::string&) override { return Unexpected(); }
 
  private:
   bool Unexpected() {

@@ -320,6 +320,10 @@ class FailingWrites : public plat::Files {
   std::uint32_t GetLastError() override { return real.GetLastError(); }
   void SetLastError(std::uint32_t c) override { real.SetLastError(c); }
   std::string ErrorText(std::uint32_t c) override { return real.ErrorText(c); }
+  std::string GetFullPathNameA(const std::string& p) override { return real.GetFullPathNameA(p); }
+  bool FinishInstalledFile(plat::FileHandle h, const std::string& t) override {
+    return real.FinishInstalledFile(h, t);
+  }
 };
 
 // The names in a directory (files and subdirectories), sorted.

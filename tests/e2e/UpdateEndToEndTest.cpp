@@ -1,0 +1,180 @@
+// The built updater against the HTTP test server listening at the base URL, over
+// real packages made by nolt-mkpatch: what is requested, in which order, what ends
+// up installed, and what is left behind.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "tests/support/HttpServer.h"
+#include "tests/support/RunProgram.h"
+#include "tests/support/TestSupport.h"
+
+using namespace nolt;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kBasePath = [] {
+  std::string url = NOLT_DOWNLOAD_BASE_URL;
+  return url.substr(url.find('/', 7));  // "/downloads/"
+}();
+
+std::string Exe(const std::string& name) {
+  return fs::path(test::ProgramPath(name)).filename().string();
+}
+
+class EndToEnd : public ::testing::Test {
+ protected:
+  test::HttpServer server{NOLT_BASE_PORT};
+  test::TempDir release;
+  test::TempDir install;
+
+  void SetUp() override {
+    fs::copy_file(test::ProgramPath("nolt-patch-setup"), install.File(Exe("nolt-patch-setup")));
+  }
+
+  // Writes a file of the new version into the release ("sub\\x.dll" style names).
+  void Release(const std::string& name, const std::string& bytes) { test::WriteFile(Local(release, name), bytes); }
+  void Installed(const std::string& name, const std::string& bytes) { test::WriteFile(Local(install, name), bytes); }
+  static std::string Local(const test::TempDir& d, const std::string& name) {
+    std::string n = name;
+    for (char& c : n)
+      if (c == '\\') c = static_cast<char>(fs::path::preferred_separator);
+    return d.File(n);
+  }
+
+  // Packs the release with nolt-mkpatch into the server's download directory.
+  void Publish() {
+    test::TempDir out;
+    test::ProgramResult r = test::RunProgram(test::ProgramPath("nolt-mkpatch"),
+                                             {release.path().string(), out.path().string()}, "", 300000);
+    ASSERT_TRUE(r.started);
+    ASSERT_EQ(r.exitCode, 0) << "nolt-mkpatch failed";
+    for (const auto& e : fs::recursive_directory_iterator(out.path()))
+      if (e.is_regular_file())
+        server.AddFile(kBasePath.substr(1) + fs::relative(e.path(), out.path()).generic_string(),
+                       test::ReadFile(e.path().string()));
+  }
+
+  test::ProgramResult RunUpdater(unsigned timeoutMs = 120000) {
+    server.ClearLog();
+    return test::RunProgram(install.File(Exe("nolt-patch-setup")), {}, install.path().string(), timeoutMs);
+  }
+
+  // The paths requested since the last run, without the base path.
+  std::vector<std::string> Requested() {
+    std::vector<std::string> paths;
+    for (const auto& r : server.Requests()) {
+      std::string p = r.path;
+      if (p.rfind(kBasePath, 0) == 0) p = p.substr(kBasePath.size());
+      paths.push_back(r.method + " " + p);
+    }
+    return paths;
+  }
+
+  std::vector<std::string> LeftOver(const std::string& suffix) {
+    std::vector<std::string> found;
+    for (const auto& e : fs::recursive_directory_iterator(install.path())) {
+      const std::string n = e.path().filename().string();
+      if (n.size() >= suffix.size() && n.compare(n.size() - suffix.size(), suffix.size(), suffix) == 0)
+        found.push_back(n);
+    }
+    return found;
+  }
+};
+
+TEST_F(EndToEnd, CompleteRunThenNothingToDo) {
+  Release("a.dll", "a, version 2");
+  Release("b.dll", "b, version 2");
+  Release("c.dll", std::string(300000, 'c'));
+  Release("sub\\d.dll", "d in a subdirectory, version 2");
+  Publish();
+  Installed("a.dll", "a, version 2");
+  Installed("b.dll", "b, version 1");
+  Installed("noltpatch.exe", "stale");
+  const auto aTime = fs::last_write_time(install.File("a.dll"));
+
+  test::ProgramResult r = RunUpdater();
+  ASSERT_TRUE(r.started);
+  ASSERT_FALSE(r.timedOut);
+  EXPECT_EQ(r.exitCode, 0);
+  // The manifest, then exactly the missing or changed files' packages, in manifest order.
+  EXPECT_EQ(Requested(), (std::vector<std::string>{"GET nolt-patch-updater.txt", "GET b.dll.cab", "GET c.dll.cab",
+                                                   "GET sub\\d.dll.cab"}));
+  EXPECT_EQ(test::ReadFile(install.File("b.dll")), "b, version 2");
+  EXPECT_EQ(test::ReadFile(install.File("c.dll")), std::string(300000, 'c'));
+  EXPECT_EQ(test::ReadFile(Local(install, "sub\\d.dll")), "d in a subdirectory, version 2");
+  EXPECT_EQ(fs::last_write_time(install.File("a.dll")), aTime) << "a current file is not touched";
+  EXPECT_TRUE(LeftOver(".cab").empty()) << "every package is deleted after unpacking";
+  EXPECT_FALSE(test::FileExists(install.File("noltpatch.exe")));
+  EXPECT_TRUE(test::FileExists(install.File("nolt-patch-updater.txt")));
+
+  // A second run right after finds everything current.
+  r = RunUpdater();
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(Requested(), (std::vector<std::string>{"GET nolt-patch-updater.txt"}));
+}
+
+TEST_F(EndToEnd, APackageBringsTheApplicationWhichIsStarted) {
+  Release("pomr.exe", test::ReadFile(test::ProgramPath("pomr-demo")));
+  Release("data.dll", "data");
+  Publish();
+  test::ProgramResult r = RunUpdater();
+  ASSERT_FALSE(r.timedOut);
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(test::ReadFile(install.File("pomr.exe")), test::ReadFile(test::ProgramPath("pomr-demo")));
+  // The updater does not wait for the program; give it a moment to leave its note.
+  const std::string note = install.File("pomr-started.txt");
+  for (int i = 0; i < 300 && !test::FileExists(note); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_TRUE(test::FileExists(note)) << "pomr.exe was not started";
+}
+
+TEST_F(EndToEnd, DuplicatesBrokenAndMissingPackages) {
+  Release("x.dll", "x, version 2");
+  Release("y.dll", "y, version 2");
+  Publish();
+  // A manifest of our own: x twice, a package that is not a cabinet, one that is not
+  // there at all, and y last, which must still be installed.
+  const std::string manifest = test::ReadFile(server.LocalPath(kBasePath.substr(1) + "nolt-patch-updater.txt"));
+  const std::string xLine = manifest.substr(0, manifest.find('\n') + 1);
+  const std::string yLine = manifest.substr(manifest.find('\n') + 1);
+  server.AddFile(kBasePath.substr(1) + "nolt-patch-updater.txt",
+                 xLine + xLine + "junk.dll:123456\r\nmissing.dll:123456\r\n" + yLine);
+  server.AddFile(kBasePath.substr(1) + "junk.dll.cab", "this is not a cabinet");
+  Installed("y.dll", "y, version 1");
+
+  test::ProgramResult r = RunUpdater();
+  ASSERT_FALSE(r.timedOut);
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(Requested(), (std::vector<std::string>{"GET nolt-patch-updater.txt", "GET x.dll.cab", "GET x.dll.cab",
+                                                   "GET junk.dll.cab", "GET missing.dll.cab", "GET y.dll.cab"}));
+  EXPECT_EQ(test::ReadFile(install.File("x.dll")), "x, version 2");
+  EXPECT_EQ(test::ReadFile(install.File("y.dll")), "y, version 2");
+  EXPECT_FALSE(test::FileExists(install.File("junk.dll")));
+  EXPECT_TRUE(LeftOver(".cab").empty()) << "a package that is not a cabinet is deleted, a 404 leaves nothing";
+  std::vector<std::string> stray;
+  for (const auto& e : fs::directory_iterator(install.path())) {
+    const std::string n = e.path().filename().string();
+    if (n != Exe("nolt-patch-setup") && n != "nolt-patch-updater.txt" && n != "x.dll" && n != "y.dll")
+      stray.push_back(n);
+  }
+  EXPECT_TRUE(stray.empty()) << "left behind: " << (stray.empty() ? "" : stray[0]);
+}
+
+TEST_F(EndToEnd, ALaunchFailureKeepsTheProgramOpen) {
+  Publish();  // an empty release: an empty manifest
+  // Something called pomr.exe that cannot be started.
+  Installed("pomr.exe", "not a program at all");
+#ifndef _WIN32
+  fs::permissions(install.File("pomr.exe"), fs::perms::owner_exec, fs::perm_options::add);
+#endif
+  Installed("noltpatch.exe", "stale");
+  test::ProgramResult r = RunUpdater(8000);
+  ASSERT_TRUE(r.started);
+  EXPECT_TRUE(r.timedOut) << "the error box keeps the program open until the user closes it";
+  EXPECT_FALSE(test::FileExists(install.File("noltpatch.exe"))) << "the clean-up happened before the launch";
+}
+
+}  // namespace

@@ -1,0 +1,48 @@
+// A files seam that passes every call to the system's; test fakes derive from it
+// and replace only the calls they script.
+#pragma once
+
+#include "platform/Files.h"
+
+namespace nolt::test {
+
+class ForwardingFiles : public plat::Files {
+ public:
+  plat::Files& real = plat::SystemInstance<plat::Files>();
+
+  std::uint32_t GetFileAttributesA(const std::string& p) override { return real.GetFileAttributesA(p); }
+  bool DeleteFileA(const std::string& p) override { return real.DeleteFileA(p); }
+  bool CreateDirectoryA(const std::string& p) override { return real.CreateDirectoryA(p); }
+  bool RemoveDirectoryA(const std::string& p) override { return real.RemoveDirectoryA(p); }
+  plat::FileHandle CreateFileA(const std::string& p, plat::FileAccess a, plat::FileCreate c) override {
+    return real.CreateFileA(p, a, c);
+  }
+  bool ReadFile(plat::FileHandle h, void* b, std::uint32_t n, std::uint32_t* r) override {
+    return real.ReadFile(h, b, n, r);
+  }
+  bool WriteFile(plat::FileHandle h, const void* b, std::uint32_t n, std::uint32_t* w) override {
+    return real.WriteFile(h, b, n, w);
+  }
+  std::int64_t SetFilePointer(plat::FileHandle h, std::int64_t o, plat::SeekOrigin s) override {
+    return real.SetFilePointer(h, o, s);
+  }
+  bool GetFileSize(plat::FileHandle h, std::uint64_t* s) override { return real.GetFileSize(h, s); }
+  bool CloseHandle(plat::FileHandle h) override { return real.CloseHandle(h); }
+  bool GetFileTime(plat::FileHandle h, std::uint64_t* t) override { return real.GetFileTime(h, t); }
+  bool SetFileTime(plat::FileHandle h, std::uint64_t t) override { return real.SetFileTime(h, t); }
+  bool MoveFileReplace(const std::string& s, const std::string& t) override { return real.MoveFileReplace(s, t); }
+  plat::FileHandle CreateTempFileIn(const std::string& d, std::string* p) override {
+    return real.CreateTempFileIn(d, p);
+  }
+  std::string GetFullPathNameA(const std::string& p) override { return real.GetFullPathNameA(p); }
+  bool FinishInstalledFile(plat::FileHandle h, const std::string& t) override {
+    return real.FinishInstalledFile(h, t);
+  }
+  std::string ExecutablePath() override { return real.ExecutablePath(); }
+  std::string LocalName(const std::string& n) override { return real.LocalName(n); }
+  std::uint32_t GetLastError() override { return real.GetLastError(); }
+  void SetLastError(std::uint32_t c) override { real.SetLastError(c); }
+  std::string ErrorText(std::uint32_t c) override { return real.ErrorText(c); }
+};
+
+}  // namespace nolt::test
