@@ -225,14 +225,20 @@ std::string_view Trim(std::string_view s) {
 }
 
 // WinINet escapes what may not stand in a URL (a space in a file name, 8-bit
-// bytes); libcurl refuses such URLs, so they are escaped here the same way.
+// bytes); libcurl refuses such URLs, so they are escaped here the same way. Like
+// WinINet, a backslash before the query is sent as '/': "base/sub\a.cab" asks for
+// "base/sub/a.cab" on both targets.
 std::string EscapeUrl(const std::string& url) {
   static const char hex[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(url.size());
+  bool inQuery = false;
   for (char ch : url) {
     auto c = static_cast<unsigned char>(ch);
-    if (c <= 0x20 || c >= 0x7F) {
+    if (ch == '?' || ch == '#') inQuery = true;
+    if (ch == '\\' && !inQuery) {
+      out += '/';
+    } else if (c <= 0x20 || c >= 0x7F) {
       out += '%';
       out += hex[c >> 4];
       out += hex[c & 15];

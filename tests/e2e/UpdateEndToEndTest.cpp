@@ -100,9 +100,10 @@ TEST_F(EndToEnd, CompleteRunThenNothingToDo) {
   ASSERT_TRUE(r.started);
   ASSERT_FALSE(r.timedOut);
   EXPECT_EQ(r.exitCode, 0);
-  // The manifest, then exactly the missing or changed files' packages, in manifest order.
+  // The manifest, then exactly the missing or changed files' packages, in manifest
+  // order. The backslash of "sub\\d.dll" goes out as '/', as WinINet sends it.
   EXPECT_EQ(Requested(), (std::vector<std::string>{"GET nolt-patch-updater.txt", "GET b.dll.cab", "GET c.dll.cab",
-                                                   "GET sub\\d.dll.cab"}));
+                                                   "GET sub/d.dll.cab"}));
   EXPECT_EQ(test::ReadFile(install.File("b.dll")), "b, version 2");
   EXPECT_EQ(test::ReadFile(install.File("c.dll")), std::string(300000, 'c'));
   EXPECT_EQ(test::ReadFile(Local(install, "sub\\d.dll")), "d in a subdirectory, version 2");
