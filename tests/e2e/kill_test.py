@@ -1,0 +1,553 @@
+#!/usr/bin/env python3
+"""The updater killed at many moments of an update: never a half-written installed file.
+
+Makes a release with nolt-mkpatch (one large file of mixed random and repetitive
+data, whose unpacking takes a while, and several small ones, one in a
+subdirectory, one new, one unchanged), serves it with the HTTP test server on the
+port of the download base URL, and then, for every kill run:
+
+  1. resets an installation directory to the old version (the updater, the old
+     files, an old manifest);
+  2. starts the updater there and sends it SIGKILL at one chosen moment: a time
+     after the start, a point of the large package's download, a number of bytes
+     of the large file's unpacking, or a delay after that file was complete
+     (around its rename, the package's deletion and the small packages after it);
+  3. checks what the kill left: every installed file is byte for byte its old or
+     its new version (a new file may be absent), a package file present under its
+     own name is the complete package, and everything else is a temporary file of
+     the updater's own naming;
+  4. runs the updater again to its end and checks that it completes the update:
+     every file new, no package left, nothing new left behind.
+
+Moments are found by watching the installation directory: the complete package
+appears under its name when its download ends, and the large file's entry grows
+in a temporary file beside it while it is unpacked. After every kill the test
+records where it landed and what the temporary files hold, and prints a summary.
+
+Usage:
+    kill_test.py --updater PROG --mkpatch PROG --server nolt_http_server.py
+                 --base-url URL [--emulator "CMD ARGS"] [--runs N] [--big-mb N]
+                 [--work DIR] [--keep]
+
+With --emulator (a Windows build under Wine) the programs are started through it;
+the Wine process that runs the updater is the one killed.
+"""
+
+import argparse
+import hashlib
+import os
+import random
+import re
+import shlex
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import urllib.parse
+from collections import Counter
+
+MANIFEST = "nolt-patch-updater.txt"
+BIG = "big.dat"
+
+
+def die(text):
+    print("kill_test: " + text, file=sys.stderr, flush=True)
+    sys.exit(1)
+
+
+def digest(data):
+    return hashlib.sha256(data).hexdigest()
+
+
+def file_digest(path):
+    h = hashlib.sha256()
+    with open(path, "rb") as f:
+        while True:
+            block = f.read(1 << 20)
+            if not block:
+                break
+            h.update(block)
+    return h.hexdigest()
+
+
+def mixed_data(seed, size):
+    """Blocks of random bytes and of repeated text, so the package is neither
+    stored nor tiny and unpacking does real decompression work."""
+    r = random.Random(seed)
+    text = b"".join(b"line %06d of build %d: nothing to see here, move along\n" % (i, seed) for i in range(1400))
+    out = bytearray()
+    while len(out) < size:
+        if r.random() < 0.45:
+            out += r.randbytes(65536)
+        else:
+            start = r.randrange(0, len(text) - 65536)
+            out += text[start:start + 65536]
+    return bytes(out[:size])
+
+
+# ---- the release and the old installation ----------------------------------
+
+class Release:
+    """Old and new bytes of every file, and the packages as served."""
+
+    def __init__(self, big_mb):
+        big = mixed_data(2, big_mb << 20)
+        self.new = {
+            "a.dll": b"a, version 2\n" * 300,
+            BIG: big,
+            "c.dll": b"c, version 2\n" * 40,
+            "new.dll": b"a file the old version did not have\n",
+            "same.dll": b"unchanged between the versions\n" * 20,
+            "sub/d.dll": b"d in a subdirectory, version 2\n" * 100,
+            "z.dll": b"z, version 2\n" * 500,
+        }
+        self.old = {
+            "a.dll": b"a, version 1\n" * 10,
+            BIG: mixed_data(1, (big_mb << 20) // 4),
+            "c.dll": b"c, version 1\n",
+            "same.dll": self.new["same.dll"],
+            "sub/d.dll": b"d in a subdirectory, version 1\n",
+            "z.dll": b"z, version 1\n" * 7,
+            MANIFEST: b"a.dll:0\r\nbig.dat:0\r\n",
+        }
+        self.new_digest = {n: digest(b) for n, b in self.new.items()}
+        self.old_digest = {n: digest(b) for n, b in self.old.items()}
+        self.packages = {}  # "name.cab" (with '/') -> digest of the served package
+        self.package_bytes = {}  # the same, for the prefix tests of partial downloads
+
+    def write(self, root, files):
+        for name, data in files.items():
+            path = os.path.join(root, *name.split("/"))
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as f:
+                f.write(data)
+
+
+# ---- the HTTP test server on the base URL's port ------------------------------
+
+class Server:
+    def __init__(self, script, root, port, log_dir):
+        self.proc = None
+        self.lease = None
+        self.waited = False
+        port_file = os.path.join(log_dir, "port.txt")
+        stderr = open(os.path.join(log_dir, "server-stderr.txt"), "ab")
+        # Another test may hold the fixed port for a while: wait for it.
+        deadline = time.monotonic() + 300
+        while True:
+            if os.path.exists(port_file):
+                os.remove(port_file)
+            self.proc = subprocess.Popen(
+                [sys.executable, script, "--root", root, "--port", str(port), "--port-file", port_file,
+                 "--lease", "--log", os.path.join(log_dir, "server-log.jsonl")],
+                stdout=subprocess.DEVNULL, stderr=stderr)
+            while self.proc.poll() is None and not os.path.exists(port_file):
+                time.sleep(0.05)
+            if self.proc.poll() is None:
+                break
+            if time.monotonic() > deadline:
+                die("the HTTP test server could not listen on port %d" % port)
+            if not self.waited:
+                print("port %d is busy; waiting for it" % port, flush=True)
+                self.waited = True
+            time.sleep(1)
+        self.lease = socket.create_connection(("127.0.0.1", port))
+        self.lease.sendall(b"GET /_lease HTTP/1.1\r\nHost: lease\r\n\r\n")
+
+    def stop(self):
+        if self.lease:
+            self.lease.close()  # the server ends when its lease closes
+        if self.proc:
+            try:
+                self.proc.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+
+
+# ---- the test ---------------------------------------------------------------
+
+class KillTest:
+    def __init__(self, args):
+        self.args = args
+        self.emulator = shlex.split(args.emulator) if args.emulator else []
+        self.windows = bool(self.emulator) or args.updater.lower().endswith(".exe")
+        self.exe_name = os.path.basename(args.updater)
+        # The updater's own temporary files: a download and an entry being unpacked.
+        self.temp_pattern = re.compile(r"^nlt[0-9A-Fa-f]{1,4}\.tmp$" if self.windows else r"^\.nolt-[A-Za-z0-9]{6}$")
+        self.env = dict(os.environ)
+        if not self.windows:
+            # Headless: no window system for the native program.
+            self.env.pop("DISPLAY", None)
+            self.env.pop("WAYLAND_DISPLAY", None)
+        self.failures = []
+        self.records = []
+
+    # -- set-up
+
+    def prepare(self, work):
+        self.work = work
+        self.release = Release(self.args.big_mb)
+        rel_dir = os.path.join(work, "release")
+        self.release.write(rel_dir, self.release.new)
+        url = urllib.parse.urlsplit(self.args.base_url)
+        self.port = url.port or 80
+        serve_root = os.path.join(work, "serve")
+        out_dir = os.path.join(serve_root, *[p for p in url.path.split("/") if p])
+        os.makedirs(out_dir)
+        r = subprocess.run(self.emulator + [self.args.mkpatch, rel_dir, out_dir], stdout=subprocess.PIPE,
+                           stderr=subprocess.STDOUT, env=self.env, timeout=600)
+        if r.returncode != 0:
+            die("nolt-mkpatch failed:\n" + r.stdout.decode(errors="replace"))
+        for dirpath, _, names in os.walk(out_dir):
+            for n in names:
+                rel = os.path.relpath(os.path.join(dirpath, n), out_dir).replace(os.sep, "/")
+                with open(os.path.join(dirpath, n), "rb") as f:
+                    data = f.read()
+                if rel == MANIFEST:
+                    self.release.new[MANIFEST] = data
+                    self.release.new_digest[MANIFEST] = digest(data)
+                else:
+                    self.release.packages[rel] = digest(data)
+                    self.release.package_bytes[rel] = data
+        if MANIFEST not in self.release.new or BIG + ".cab" not in self.release.packages:
+            die("nolt-mkpatch made no manifest or no package of " + BIG)
+        self.big_size = len(self.release.new[BIG])
+        self.cab_size = len(self.release.package_bytes[BIG + ".cab"])
+        self.inst = os.path.join(work, "install")
+        self.updater = os.path.join(self.inst, self.exe_name)
+        self.updater_digest = file_digest(self.args.updater)
+        self.server = Server(self.args.server, serve_root, self.port, work)
+
+    def reset(self):
+        if os.path.isdir(self.inst):
+            shutil.rmtree(self.inst)
+        os.makedirs(self.inst)
+        shutil.copy2(self.args.updater, self.updater)
+        self.release.write(self.inst, self.release.old)
+
+    def start(self, log):
+        return subprocess.Popen(self.emulator + [self.updater], cwd=self.inst, env=self.env,
+                                stdin=subprocess.DEVNULL, stdout=log, stderr=log)
+
+    # -- watching the installation
+
+    def scan_top(self):
+        """Names and sizes in the installation directory (not recursive)."""
+        found = {}
+        try:
+            with os.scandir(self.inst) as it:
+                for e in it:
+                    try:
+                        st = e.stat(follow_symlinks=False)
+                        found[e.name] = (st.st_size, (st.st_ino, st.st_mtime_ns))
+                    except FileNotFoundError:
+                        pass
+        except FileNotFoundError:
+            pass
+        return found
+
+    def run_to_kill(self, kind, value, log):
+        """Runs the updater and kills it at the moment described by (kind, value).
+        Returns (killed, seconds after start)."""
+        st = os.stat(os.path.join(self.inst, BIG))
+        big_id = (st.st_ino, st.st_mtime_ns)
+        t0 = time.monotonic()
+        proc = self.start(log)
+        complete_at = None
+        seen_package = False
+        deadline = t0 + 300
+        while True:
+            if proc.poll() is not None:
+                return False, time.monotonic() - t0
+            now = time.monotonic()
+            if now > deadline:
+                proc.kill()
+                proc.wait()
+                die("the updater neither ended nor reached the kill moment in 300 s")
+            fire = False
+            if kind == "at":
+                fire = now - t0 >= value
+            else:
+                top = self.scan_top()
+                temps = [size for name, (size, _) in top.items() if self.temp_pattern.match(name)]
+                touched = BIG in top and top[BIG][1] != big_id
+                # The bytes of the large entry written so far: in a temporary file,
+                # or (written in place) in the file itself.
+                largest = max(temps + [top[BIG][0] if touched else 0])
+                package_here = BIG + ".cab" in top
+                seen_package = seen_package or package_here
+                # The large file is in place: its package deleted, or its new
+                # version there in full.
+                done = (seen_package and not package_here) or (touched and top[BIG][0] >= self.big_size)
+                # A moment that a slow look missed is taken at the next look.
+                if kind == "download":
+                    fire = seen_package or done or largest >= value * self.cab_size
+                elif kind == "unpack":
+                    fire = done or (package_here and largest >= value * self.big_size)
+                elif kind == "after":
+                    if complete_at is None and ((package_here and largest >= self.big_size) or done):
+                        complete_at = now
+                    fire = complete_at is not None and now - complete_at >= value
+            if fire:
+                os.kill(proc.pid, signal.SIGKILL)
+                rc = proc.wait()
+                self.check_gone()
+                return rc == -signal.SIGKILL, now - t0
+            if kind == "at" or (kind == "after" and complete_at is not None):
+                continue  # a busy wait keeps short delays short
+            time.sleep(0.0002)
+
+    def check_gone(self):
+        """The killed process was the program itself: nothing of it runs on."""
+        for pid in os.listdir("/proc"):
+            if not pid.isdigit():
+                continue
+            try:
+                with open("/proc/%s/cmdline" % pid, "rb") as f:
+                    args = f.read().split(b"\0")
+            except OSError:
+                continue
+            if any(a.endswith(self.exe_name.encode()) and self.inst.encode() in a for a in args):
+                die("the updater still runs after SIGKILL (process %s)" % pid)
+
+    # -- judging the state
+
+    def walk(self):
+        """Every file below the installation: relative name with '/' -> path."""
+        files = {}
+        for dirpath, dirs, names in os.walk(self.inst):
+            for n in names:
+                path = os.path.join(dirpath, n)
+                files[os.path.relpath(path, self.inst).replace(os.sep, "/")] = path
+        return files
+
+    def classify_temp(self, path):
+        """What a temporary file holds: a prefix of a new file or of a package."""
+        with open(path, "rb") as f:
+            data = f.read()
+        if not data:
+            return "empty"
+        for name, full in self.release.new.items():
+            if full.startswith(data):
+                return ("entry %s complete" if len(data) == len(full) else "entry %s partial") % name
+        for name, full in self.release.package_bytes.items():
+            if full.startswith(data):
+                return ("package %s complete" if len(data) == len(full) else "package %s partial") % name
+        return "unknown content"
+
+    def check_after_kill(self, run):
+        """Installed files old or new; packages complete; the rest temporary files."""
+        problems = []
+        files = self.walk()
+        state = {}
+        for name in set(self.release.old) | set(self.release.new):
+            path = files.pop(name, None)
+            if path is None:
+                state[name] = "absent"
+                if name in self.release.old:
+                    problems.append("%s was removed" % name)
+                continue
+            d = file_digest(path)
+            if d == self.release.new_digest.get(name):
+                state[name] = "new"
+            elif d == self.release.old_digest.get(name):
+                state[name] = "old"
+            else:
+                state[name] = "BROKEN"
+                problems.append("%s is neither its old nor its new version (%d bytes)" % (name, os.path.getsize(path)))
+        exe = files.pop(self.exe_name, None)
+        if exe is None or file_digest(exe) != self.updater_digest:
+            problems.append("the updater itself was changed")
+        packages, temps = {}, {}
+        for name, path in files.items():
+            base = os.path.basename(name)
+            if name in self.release.packages:
+                packages[name] = file_digest(path) == self.release.packages[name]
+                if not packages[name]:
+                    problems.append("package %s is present but not the complete package" % name)
+            elif self.temp_pattern.match(base):
+                temps[name] = self.classify_temp(path)
+                if temps[name] == "unknown content":
+                    problems.append("temporary file %s holds unknown content" % name)
+            else:
+                problems.append("unexpected file %s" % name)
+        return state, packages, temps, problems
+
+    def landing(self, state, packages, temps):
+        """Where in the run the kill landed, from what it left."""
+        big_package = BIG + ".cab" in packages
+        if big_package and state[BIG] != "new":
+            return "unpacking " + BIG
+        if big_package and state[BIG] == "new":
+            return "after the rename of " + BIG + ", before its package was deleted"
+        if any(t.startswith("package %s.cab" % BIG) for t in temps.values()):
+            return "downloading " + BIG + ".cab"
+        if state[BIG] == "old":
+            return "before the large package arrived"
+        # The packages that follow the large one, in the manifest's order.
+        listed = [line.split(b":")[0].decode().replace("\\", "/")
+                  for line in self.release.new[MANIFEST].splitlines() if line.strip()]
+        later = [n for n in listed[listed.index(BIG) + 1:]
+                 if self.release.old_digest.get(n) != self.release.new_digest[n]]
+        done = sum(1 for n in later if state[n] == "new")
+        return "after the large package, %d of the %d later files new" % (done, len(later))
+
+    def complete_run(self, left_by_kill, log):
+        """A normal run from the state the kill left must finish the update."""
+        problems = []
+        proc = self.start(log)
+        try:
+            rc = proc.wait(timeout=300)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+            return ["the following run did not end within 300 s"]
+        if rc != 0:
+            problems.append("the following run ended with exit code %d" % rc)
+        files = self.walk()
+        for name in self.release.new:
+            path = files.pop(name, None)
+            if path is None or file_digest(path) != self.release.new_digest[name]:
+                problems.append("after the following run %s is not its new version" % name)
+        files.pop(self.exe_name, None)
+        for name in files:
+            if name not in left_by_kill:
+                problems.append("the following run left %s behind" % name)
+        return problems
+
+    # -- the runs
+
+    def calibrate(self, log):
+        """One full run, watched: when the large package arrives, how long its
+        unpacking takes and how long the run goes on after it."""
+        self.reset()
+        st = os.stat(os.path.join(self.inst, BIG))
+        big_id = (st.st_ino, st.st_mtime_ns)
+        t0 = time.monotonic()
+        proc = self.start(log)
+        arrived = complete = None
+        while proc.poll() is None:
+            top = self.scan_top()
+            now = time.monotonic() - t0
+            if arrived is None and BIG + ".cab" in top:
+                arrived = now
+            if complete is None and ((BIG in top and top[BIG][1] != big_id and top[BIG][0] >= self.big_size) or
+                                     (arrived is not None and BIG + ".cab" not in top)):
+                complete = now
+            time.sleep(0.0005)
+        end = time.monotonic() - t0
+        if proc.returncode != 0:
+            die("the watched full run ended with exit code %d" % proc.returncode)
+        problems = self.complete_run({}, log)  # nothing to do: checks the result
+        if problems:
+            die("the watched full run did not install the release: " + "; ".join(problems))
+        if arrived is None or complete is None:
+            die("the watched full run showed no package of %s (run too fast to watch?)" % BIG)
+        return arrived, complete, end
+
+    def schedule(self, runs, arrived, complete, end):
+        """Kill moments spread over the run, most of them over the unpacking."""
+        n_at = max(2, runs // 16)
+        n_download = max(2, runs // 10)
+        n_after = max(3, runs // 5)
+        n_unpack = max(4, runs - n_at - n_download - n_after)
+        plan = [("at", arrived * (i + 0.5) / n_at) for i in range(n_at)]
+        plan += [("download", (i + 1) / (n_download + 1)) for i in range(n_download)]
+        # Evenly over the bytes of the large entry, the last one at its very end.
+        plan += [("unpack", (i + 0.5) / (n_unpack - 1)) for i in range(n_unpack - 1)] + [("unpack", 0.995)]
+        tail = max(end - complete, 0.01)
+        # From "at once" to the end of the run, densest around the rename.
+        plan += [("after", tail * (2.0 ** (i - n_after + 1))) if i else ("after", 0.0) for i in range(n_after)]
+        return plan
+
+    def main(self):
+        work = self.args.work or tempfile.mkdtemp(prefix="nolt-kill-")
+        os.makedirs(work, exist_ok=True)
+        log_path = os.path.join(work, "updater-output.txt")
+        started = time.monotonic()
+        try:
+            self.prepare(work)
+            with open(log_path, "ab") as log:
+                arrived, complete, end = self.calibrate(log)
+                print("watched run: package of %s complete after %.3f s, file replaced after %.3f s, end after %.3f s"
+                      % (BIG, arrived, complete, end), flush=True)
+                plan = self.schedule(self.args.runs, arrived, complete, end)
+                for i, (kind, value) in enumerate(plan, 1):
+                    self.one_run(i, kind, value, log)
+        finally:
+            if getattr(self, "server", None):
+                self.server.stop()
+            if not self.args.keep:
+                shutil.rmtree(work, ignore_errors=True)
+        self.summary(time.monotonic() - started)
+        return 1 if self.failures else 0
+
+    def one_run(self, i, kind, value, log):
+        self.reset()
+        killed, at = self.run_to_kill(kind, value, log)
+        state, packages, temps, problems = self.check_after_kill(i)
+        where = self.landing(state, packages, temps) if killed else "not killed: the run had ended"
+        # What the kill left may stay; the following run must add nothing.
+        problems += self.complete_run(set(temps) | set(packages), log)
+        stale = [p for p in packages if os.path.exists(os.path.join(self.inst, *p.split("/")))]
+        trigger = "%s %.4f" % (kind, value)
+        line = "run %2d  %-16s kill at %.3f s  %-60s  left: %s" % (
+            i, trigger, at, where, ", ".join(sorted(temps.values()) + ["complete " + p for p in packages]) or "nothing")
+        print(line, flush=True)
+        for p in problems:
+            print("    FAULT: " + p, flush=True)
+            self.failures.append("run %d (%s): %s" % (i, trigger, p))
+        self.records.append({"killed": killed, "where": where, "temps": list(temps.values()),
+                             "packages": list(packages), "stale": stale})
+
+    def summary(self, seconds):
+        kills = [r for r in self.records if r["killed"]]
+        unpacking = [r for r in kills if r["where"].startswith("unpacking")]
+        half = [r for r in kills if any(t.startswith("entry ") and t.endswith(" partial") for t in r["temps"])]
+        whole = [r for r in kills if any(t.startswith("entry ") and t.endswith(" complete") for t in r["temps"])]
+        left = [r for r in kills if r["temps"]]
+        print("\n%d runs, %d killed, in %.0f s" % (len(self.records), len(kills), seconds))
+        for where, n in Counter(r["where"] for r in self.records).most_common():
+            print("  %3d  %s" % (n, where))
+        print("kills during the unpacking of %s: %d" % (BIG, len(unpacking)))
+        print("kills that left an entry half-extracted in a temporary file: %d" % len(half))
+        print("kills that left an entry fully extracted but not yet moved into place: %d" % len(whole))
+        print("kills that left any temporary file behind: %d (no later run removes them)" % len(left))
+        stale = [r for r in kills if r["stale"]]
+        print("kills that left a complete package that the following run did not remove: %d" % len(stale))
+        if len(kills) < self.args.min_kills:
+            self.failures.append("only %d of the runs were killed, fewer than %d" % (len(kills), self.args.min_kills))
+        if self.failures:
+            print("\nFAILED:\n  " + "\n  ".join(self.failures), flush=True)
+            print("(--work DIR --keep keeps the release, the installation and the programs' output)", flush=True)
+        else:
+            print("every installed file was its old or its new version after every kill, "
+                  "and every following run completed the update", flush=True)
+
+
+def main():
+    p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    p.add_argument("--updater", required=True)
+    p.add_argument("--mkpatch", required=True)
+    p.add_argument("--server", required=True)
+    p.add_argument("--base-url", required=True)
+    p.add_argument("--emulator", default="")
+    p.add_argument("--runs", type=int, default=0, help="kill runs (default 60, 12 with --emulator)")
+    p.add_argument("--min-kills", type=int, default=-1, help="fewest runs that must have been killed")
+    p.add_argument("--big-mb", type=int, default=96)
+    p.add_argument("--work")
+    p.add_argument("--keep", action="store_true")
+    args = p.parse_args()
+    if not args.runs:
+        args.runs = 12 if args.emulator else 60
+    if args.min_kills < 0:
+        args.min_kills = min(50, args.runs * 5 // 6)
+    return KillTest(args).main()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
