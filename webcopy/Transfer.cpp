@@ -88,6 +88,9 @@ bool StagedTarget::Commit() {
   auto& files = plat::files();
   if (file_ != plat::kInvalidFile) {
     Flush();
+    // A temporary file is private to its creator; the finished file gets the
+    // permissions of the one it replaces, or those of a new file.
+    files.FinishInstalledFile(file_, target_);
     const plat::FileHandle h = file_;
     file_ = plat::kInvalidFile;
     if (!files.CloseHandle(h)) Raise(files.GetLastError());

@@ -111,6 +111,12 @@ TEST_F(EndToEnd, CompleteRunThenNothingToDo) {
   EXPECT_TRUE(LeftOver(".cab").empty()) << "every package is deleted after unpacking";
   EXPECT_FALSE(test::FileExists(install.File("noltpatch.exe")));
   EXPECT_TRUE(test::FileExists(install.File("nolt-patch-updater.txt")));
+#ifndef _WIN32
+  // Downloads are staged in private temporary files; the finished file is readable
+  // as any new file is (under the usual umask 022).
+  EXPECT_EQ(fs::status(install.File("nolt-patch-updater.txt")).permissions() & fs::perms::others_read,
+            fs::perms::others_read);
+#endif
 
   // A second run right after finds everything current.
   r = RunUpdater();

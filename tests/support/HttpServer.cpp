@@ -316,7 +316,18 @@ int HttpRequestRecord::HeaderCount(const std::string& name) const {
 HttpServer::HttpServer(int port) {
   std::filesystem::create_directory(dir_.path() / "www");
   WriteFile((dir_.path() / "rules.json").string(), "{}");
-  Start(port);
+  // A fixed port may still be held by a server of another test that is ending:
+  // try again for a while before giving up.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(port ? 120 : 0);
+  for (;;) {
+    try {
+      Start(port);
+      return;
+    } catch (const std::runtime_error&) {
+      if (std::chrono::steady_clock::now() > deadline) throw;
+      std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+  }
 }
 
 HttpServer::~HttpServer() { Stop(); }
