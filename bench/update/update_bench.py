@@ -60,10 +60,27 @@ def main() -> int:
         shutil.copy(args.updater, os.path.join(install, os.path.basename(args.updater)))
         updater = os.path.join(install, os.path.basename(args.updater))
 
-        handler = lambda *a, **k: http.server.SimpleHTTPRequestHandler(*a, directory=os.path.join(root, "www"), **k)
-        http.server.SimpleHTTPRequestHandler.log_message = lambda *a: None
+        class Counter(http.server.SimpleHTTPRequestHandler):
+            requests = 0
+
+            def __init__(self, *a, **k):
+                super().__init__(*a, directory=os.path.join(root, "www"), **k)
+
+            def do_GET(self):
+                Counter.requests += 1
+                super().do_GET()
+
+            def log_message(self, *a):
+                pass
+
+        handler = Counter
         server = http.server.ThreadingHTTPServer(("127.0.0.1", 8642), handler)
         threading.Thread(target=server.serve_forever, daemon=True).start()
+
+        import urllib.request
+        served = urllib.request.urlopen("http://127.0.0.1:8642/downloads/nolt-patch-updater.txt").read()
+        if served != "".join(lines).encode():
+            sys.exit("port 8642 is served by another program: stop it first")
 
         env = dict(os.environ)
         env.pop("DISPLAY", None)
@@ -89,6 +106,7 @@ def main() -> int:
 
         run_cat()
         run_updater()  # warm the page cache and check that nothing is fetched
+        requests_before = Counter.requests
         if any(f.endswith(".cab") for _, _, fs in os.walk(install) for f in fs):
             sys.exit("the updater fetched something: the manifest does not match")
         u, c = [], []
@@ -96,6 +114,8 @@ def main() -> int:
             u.append(run_updater())
             c.append(run_cat())
         server.shutdown()
+        if Counter.requests - requests_before != args.runs:
+            sys.exit("expected one manifest request per run, got %d" % (Counter.requests - requests_before))
         mu, mc = statistics.median(u), statistics.median(c)
         print("files %d, total %.1f MiB, runs %d" % (args.files, size * args.files / 2**20, args.runs))
         print("updater (nothing to do): median %.3f s  (min %.3f)" % (mu, min(u)))
