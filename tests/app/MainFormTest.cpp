@@ -11,6 +11,7 @@
 #include "tests/runner/FakeProcess.h"
 #include "tests/runner/RunnerWait.h"
 #include "tests/support/ForwardingFiles.h"
+#include "tests/support/NullInternet.h"
 #include "tests/support/TestSupport.h"
 
 extern const char* const kMainFormDescription;
@@ -20,7 +21,7 @@ using namespace nolt;
 namespace {
 
 // Opens nothing: every download fails as with an unreachable server.
-class OfflineInternet : public plat::Internet {
+class OfflineInternet : public test::NullInternet {
  public:
   std::vector<std::string> urls;
   plat::HInternet InternetOpenA(const std::string&, std::uint32_t, const std::string&, const std::string&,
@@ -33,33 +34,6 @@ class OfflineInternet : public plat::Internet {
     urls.push_back(url);
     return nullptr;
   }
-  bool HttpQueryInfoA(plat::HInternet, std::uint32_t, void*, std::uint32_t*, std::uint32_t*) override { return false; }
-  bool InternetReadFile(plat::HInternet, void*, std::uint32_t, std::uint32_t*) override { return false; }
-  plat::HInternet InternetConnectA(plat::HInternet, const std::string&, std::uint16_t, const std::string&,
-                                   const std::string&, std::uint32_t, std::uint32_t, std::uintptr_t) override {
-    return nullptr;
-  }
-  plat::HInternet HttpOpenRequestA(plat::HInternet, const std::string&, const std::string&, const std::string&,
-                                   const std::string&, const char* const*, std::uint32_t, std::uintptr_t) override {
-    return nullptr;
-  }
-  bool HttpSendRequestExA(plat::HInternet, const plat::InternetBuffers*, std::uint32_t, std::uintptr_t) override {
-    return false;
-  }
-  bool InternetWriteFile(plat::HInternet, const void*, std::uint32_t, std::uint32_t*) override { return false; }
-  bool HttpEndRequestA(plat::HInternet, std::uint32_t, std::uintptr_t) override { return false; }
-  bool FtpSetCurrentDirectoryA(plat::HInternet, const std::string&) override { return false; }
-  bool FtpCreateDirectoryA(plat::HInternet, const std::string&) override { return false; }
-  plat::HInternet FtpFindFirstFileA(plat::HInternet, const std::string&, plat::FtpFindData*, std::uint32_t,
-                                    std::uintptr_t) override {
-    return nullptr;
-  }
-  plat::HInternet FtpOpenFileA(plat::HInternet, const std::string&, std::uint32_t, std::uint32_t,
-                               std::uintptr_t) override {
-    return nullptr;
-  }
-  std::uint32_t GetLastError() override { return plat::kErrorInternetCannotConnect; }
-  std::string FormatMessageText(std::uint32_t) override { return {}; }
 };
 
 // The headless view, recording message boxes.

@@ -8,6 +8,7 @@
 #include "platform/Files.h"
 #include "platform/HeadlessUi.h"
 #include "platform/Internet.h"
+#include "tests/support/NullInternet.h"
 #include "webcopy/WcDialog.h"
 #include "webcopy/WebCopy.h"
 
@@ -16,7 +17,7 @@ using namespace nolt;
 namespace {
 
 // Records InternetOpenA and InternetCloseHandle; every other operation fails.
-class RecordingInternet : public plat::Internet {
+class RecordingInternet : public test::NullInternet {
  public:
   std::vector<std::string> calls;
   bool failOpen = false;
@@ -31,35 +32,6 @@ class RecordingInternet : public plat::Internet {
     calls.push_back(h == &handle_ ? "close" : "close ?");
     return true;
   }
-  plat::HInternet InternetOpenUrlA(plat::HInternet, const std::string&, const char*, std::uint32_t, std::uint32_t,
-                                   std::uintptr_t) override { return nullptr; }
-  bool HttpQueryInfoA(plat::HInternet, std::uint32_t, void*, std::uint32_t*, std::uint32_t*) override { return false; }
-  bool InternetReadFile(plat::HInternet, void*, std::uint32_t, std::uint32_t*) override { return false; }
-  plat::HInternet InternetConnectA(plat::HInternet, const std::string&, std::uint16_t, const std::string&,
-                                   const std::string&, std::uint32_t, std::uint32_t, std::uintptr_t) override {
-    return nullptr;
-  }
-  plat::HInternet HttpOpenRequestA(plat::HInternet, const std::string&, const std::string&, const std::string&,
-                                   const std::string&, const char* const*, std::uint32_t, std::uintptr_t) override {
-    return nullptr;
-  }
-  bool HttpSendRequestExA(plat::HInternet, const plat::InternetBuffers*, std::uint32_t, std::uintptr_t) override {
-    return false;
-  }
-  bool InternetWriteFile(plat::HInternet, const void*, std::uint32_t, std::uint32_t*) override { return false; }
-  bool HttpEndRequestA(plat::HInternet, std::uint32_t, std::uintptr_t) override { return false; }
-  bool FtpSetCurrentDirectoryA(plat::HInternet, const std::string&) override { return false; }
-  bool FtpCreateDirectoryA(plat::HInternet, const std::string&) override { return false; }
-  plat::HInternet FtpFindFirstFileA(plat::HInternet, const std::string&, plat::FtpFindData*, std::uint32_t,
-                                    std::uintptr_t) override {
-    return nullptr;
-  }
-  plat::HInternet FtpOpenFileA(plat::HInternet, const std::string&, std::uint32_t, std::uint32_t,
-                               std::uintptr_t) override {
-    return nullptr;
-  }
-  std::uint32_t GetLastError() override { return 0; }
-  std::string FormatMessageText(std::uint32_t) override { return {}; }
 
  private:
   int handle_ = 0;
