@@ -82,10 +82,10 @@ def main():
     if r.returncode != 0:
         sys.exit("nolt-mkpatch failed")
 
-    # The installed, older version: pomr.dll current, lang/de.dll changed,
-    # help/readme.txt and pomr.exe missing, a stale patch program.
-    write(os.path.join(install, "pomr.dll"), big)
-    write(os.path.join(install, "lang/de.dll"), b"Deutsch, version 1\n" * 900)
+    # The installed, older version: help/readme.txt current, pomr.dll changed,
+    # lang/de.dll and pomr.exe missing, a stale patch program.
+    write(os.path.join(install, "help/readme.txt"), new["help/readme.txt"])
+    write(os.path.join(install, "pomr.dll"), b"POMR library, version 1.\n" * 30000)
     write(os.path.join(install, "noltpatch.exe"), b"stale patch program")
     shutil.copy(prog("nolt-patch-setup"), install)
     before = {n: digest(os.path.join(install, n)) for n in files_below(install)}
@@ -94,8 +94,7 @@ def main():
     rules = os.path.join(work, "rules.json")
     with open(rules, "w") as f:
         # For the screenshot the packages come slowly, so the dialog can be seen.
-        f.write('{"/downloads/pomr.exe.cab": {"slow": "2"}, "/downloads/lang/de.dll.cab": {"slow": "2"}}'
-                if args.screenshot else "{}")
+        f.write('{"/downloads/pomr.dll.cab": {"slow": "0.08"}}' if args.screenshot else "{}")
     port_file = os.path.join(work, "port")
     server = subprocess.Popen([sys.executable, SERVER, "--root", www, "--port", str(PORT), "--port-file", port_file,
                                "--log", os.path.join(work, "requests.jsonl"), "--rules", rules],
