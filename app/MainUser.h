@@ -47,7 +47,7 @@ class TMainForm : public TComponent {
   TRunner Runner1{this};
 
   std::string AppDir;
-  std::string DownloadBaseURL;  // from the manifest item's URL in the form description
+  std::string DownloadBaseURL;  // NOLT_DOWNLOAD_BASE_URL, fixed when the program is built
   std::vector<std::string> Names;
   std::vector<std::string> Checksums;
 
