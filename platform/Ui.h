@@ -41,6 +41,20 @@ struct Control {
 // 272 x 60), the banner a 320 x 60 bitmap with a 256-colour palette.
 inline constexpr int kAviDownload = 257;
 inline constexpr int kAviUpload = 258;
+// A control of the given kind, place and text; the other fields keep their defaults.
+inline Control MakeControl(ControlKind kind, const char* name, int left, int top, int width, int height,
+                           const std::string& text) {
+  Control c;
+  c.kind = kind;
+  c.name = name;
+  c.left = left;
+  c.top = top;
+  c.width = width;
+  c.height = height;
+  c.text = text;
+  return c;
+}
+
 // The system's copy-files clip, as an animation resource number. Where the system
 // has none (Linux, or a shell library without it), the view plays kAviOwnCopyFiles.
 inline constexpr int kAviCopyFiles = -1;

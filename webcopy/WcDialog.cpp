@@ -9,19 +9,6 @@ constexpr int kWindowWidth = 300;
 constexpr int kButtonWidth = 75;
 constexpr int kButtonHeight = 25;
 
-plat::Control Make(plat::ControlKind kind, const char* name, int left, int top, int width, int height,
-                   const std::string& text) {
-  plat::Control c;
-  c.kind = kind;
-  c.name = name;
-  c.left = left;
-  c.top = top;
-  c.width = width;
-  c.height = height;
-  c.text = text;
-  return c;
-}
-
 }  // namespace
 
 TWcProgressDialog::TWcProgressDialog(TWebCopy& owner) : owner_(owner) {
@@ -37,41 +24,41 @@ TWcProgressDialog::TWcProgressDialog(TWebCopy& owner) : owner_(owner) {
   model_.topmost = owner.ShowDialog && owner.AlwaysOnTop;
 
   // Creation order: the lines, the animation, the buttons, then the bar.
-  plat::Control file = Make(ControlKind::Label, "FileLine", 10, 80, kWindowWidth - 20, 13, owner.DlgFileLabel);
+  plat::Control file = plat::MakeControl(ControlKind::Label, "FileLine", 10, 80, kWindowWidth - 20, 13, owner.DlgFileLabel);
   file.visible = owner.ShowFileName;
   model_.controls.push_back(file);
-  plat::Control progress = Make(ControlKind::Label, "ProgressLine", 10, b + 20, 0, 13, owner.DlgProgressLabel);
+  plat::Control progress = plat::MakeControl(ControlKind::Label, "ProgressLine", 10, b + 20, 0, 13, owner.DlgProgressLabel);
   progress.autoSize = true;
   model_.controls.push_back(progress);
-  plat::Control rate = Make(ControlKind::Label, "RateLine", 10, b + 40, 0, 13, owner.DlgRateLabel);
+  plat::Control rate = plat::MakeControl(ControlKind::Label, "RateLine", 10, b + 40, 0, 13, owner.DlgRateLabel);
   rate.autoSize = true;
   model_.controls.push_back(rate);
-  plat::Control time = Make(ControlKind::Label, "TimeLine", 10, b + 60, 0, 13, owner.DlgTimeLabel);
+  plat::Control time = plat::MakeControl(ControlKind::Label, "TimeLine", 10, b + 60, 0, 13, owner.DlgTimeLabel);
   time.autoSize = true;
   time.visible = owner.ShowTime;
   model_.controls.push_back(time);
-  plat::Control anim = Make(ControlKind::Animation, "Animation", 10, 0, 272, 60, "");
+  plat::Control anim = plat::MakeControl(ControlKind::Animation, "Animation", 10, 0, 272, 60, "");
   anim.resource = 257;
   anim.playing = true;
   model_.controls.push_back(anim);
-  plat::Control cancel = Make(ControlKind::Button, "CancelButton", kWindowWidth - kButtonWidth - 10, t,
+  plat::Control cancel = plat::MakeControl(ControlKind::Button, "CancelButton", kWindowWidth - kButtonWidth - 10, t,
                               kButtonWidth, kButtonHeight, owner.DlgCancel);
   model_.controls.push_back(cancel);
   const int folderLeft = kWindowWidth - 2 * kButtonWidth - 20;
   if (owner.ShowOpenFolder) {
     plat::Control folder =
-        Make(ControlKind::Button, "OpenFolderButton", folderLeft, t, kButtonWidth, kButtonHeight, owner.DlgOpenFolder);
+        plat::MakeControl(ControlKind::Button, "OpenFolderButton", folderLeft, t, kButtonWidth, kButtonHeight, owner.DlgOpenFolder);
     folder.enabled = false;
     model_.controls.push_back(folder);
   }
   if (owner.ShowOpenFile) {
     const int left = owner.ShowOpenFolder ? folderLeft - kButtonWidth - 10 : folderLeft;
     plat::Control fileButton =
-        Make(ControlKind::Button, "OpenFileButton", left, t, kButtonWidth, kButtonHeight, owner.DlgOpenFile);
+        plat::MakeControl(ControlKind::Button, "OpenFileButton", left, t, kButtonWidth, kButtonHeight, owner.DlgOpenFile);
     fileButton.enabled = false;
     model_.controls.push_back(fileButton);
   }
-  model_.controls.push_back(Make(ControlKind::ProgressBar, "ProgressBar", 10, 60, kWindowWidth - 20, 12, ""));
+  model_.controls.push_back(plat::MakeControl(ControlKind::ProgressBar, "ProgressBar", 10, 60, kWindowWidth - 20, 12, ""));
 
   model_.caption = owner.DlgCaption + " ...";
   owner.Cancelled = false;

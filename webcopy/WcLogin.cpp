@@ -5,19 +5,6 @@
 namespace nolt {
 namespace {
 
-plat::Control Make(plat::ControlKind kind, const char* name, int left, int top, int width, int height,
-                   const std::string& text) {
-  plat::Control c;
-  c.kind = kind;
-  c.name = name;
-  c.left = left;
-  c.top = top;
-  c.width = width;
-  c.height = height;
-  c.text = text;
-  return c;
-}
-
 const plat::Control* FindControl(const plat::WindowModel& m, const std::string& name) {
   for (const auto& c : m.controls)
     if (c.name == name) return &c;
@@ -39,27 +26,27 @@ TWcLoginForm::TWcLoginForm(const std::string& caption) {
 
   // Each label comes right before the field that its access key focuses; the
   // fields and buttons stand in their tab order.
-  plat::Control image = Make(ControlKind::Image, "Image1", 0, 0, 320, 60, "");
+  plat::Control image = plat::MakeControl(ControlKind::Image, "Image1", 0, 0, 320, 60, "");
   image.resource = plat::kBannerBitmap;
   model_.controls.push_back(image);
 
-  plat::Control label1 = Make(ControlKind::Label, "Label1", 16, 80, 57, 13, "&User name: ");
+  plat::Control label1 = plat::MakeControl(ControlKind::Label, "Label1", 16, 80, 57, 13, "&User name: ");
   label1.accelChar = true;
   label1.autoSize = true;
   model_.controls.push_back(label1);
-  model_.controls.push_back(Make(ControlKind::Edit, "Edit1", 104, 80, 193, 21, ""));
+  model_.controls.push_back(plat::MakeControl(ControlKind::Edit, "Edit1", 104, 80, 193, 21, ""));
 
-  plat::Control label2 = Make(ControlKind::Label, "Label2", 16, 112, 49, 13, "&Password:");
+  plat::Control label2 = plat::MakeControl(ControlKind::Label, "Label2", 16, 112, 49, 13, "&Password:");
   label2.accelChar = true;
   label2.autoSize = true;
   model_.controls.push_back(label2);
-  model_.controls.push_back(Make(ControlKind::PasswordEdit, "Edit2", 104, 112, 193, 21, ""));
+  model_.controls.push_back(plat::MakeControl(ControlKind::PasswordEdit, "Edit2", 104, 112, 193, 21, ""));
 
-  plat::Control ok = Make(ControlKind::Button, "Button1", 144, 152, 75, 25, "OK");
+  plat::Control ok = plat::MakeControl(ControlKind::Button, "Button1", 144, 152, 75, 25, "OK");
   ok.isDefault = true;
   ok.modalResult = plat::kIdOk;
   model_.controls.push_back(ok);
-  plat::Control cancel = Make(ControlKind::Button, "Button2", 224, 152, 75, 25, "Cancel");
+  plat::Control cancel = plat::MakeControl(ControlKind::Button, "Button2", 224, 152, 75, 25, "Cancel");
   cancel.isCancel = true;
   cancel.modalResult = plat::kIdCancel;
   model_.controls.push_back(cancel);

@@ -18,6 +18,8 @@
 #include "platform/Files.h"
 #include "platform/HeadlessUi.h"
 #include "platform/Internet.h"
+#include "tests/support/ForwardingFiles.h"
+#include "tests/support/NullInternet.h"
 #include "webcopy/WebCopy.h"
 
 namespace nolt::test {
@@ -96,7 +98,7 @@ struct FakeResponse {
 
 // A recording fake of the internet seam: every call becomes a line of text, the
 // requests answer from a script, in order.
-class FakeInternet : public plat::Internet {
+class FakeInternet : public NullInternet {
  public:
   struct Open {
     std::string url;
@@ -200,31 +202,6 @@ class FakeInternet : public plat::Internet {
   std::uint32_t GetLastError() override { return lastError_; }
   std::string FormatMessageText(std::uint32_t code) override { return "text of " + std::to_string(code); }
 
-  // Not used by the download.
-  plat::HInternet InternetConnectA(plat::HInternet, const std::string&, std::uint16_t, const std::string&,
-                                   const std::string&, std::uint32_t, std::uint32_t, std::uintptr_t) override {
-    return nullptr;
-  }
-  plat::HInternet HttpOpenRequestA(plat::HInternet, const std::string&, const std::string&, const std::string&,
-                                   const std::string&, const char* const*, std::uint32_t, std::uintptr_t) override {
-    return nullptr;
-  }
-  bool HttpSendRequestExA(plat::HInternet, const plat::InternetBuffers*, std::uint32_t, std::uintptr_t) override {
-    return false;
-  }
-  bool InternetWriteFile(plat::HInternet, const void*, std::uint32_t, std::uint32_t*) override { return false; }
-  bool HttpEndRequestA(plat::HInternet, std::uint32_t, std::uintptr_t) override { return false; }
-  bool FtpSetCurrentDirectoryA(plat::HInternet, const std::string&) override { return false; }
-  bool FtpCreateDirectoryA(plat::HInternet, const std::string&) override { return false; }
-  plat::HInternet FtpFindFirstFileA(plat::HInternet, const std::string&, plat::FtpFindData*, std::uint32_t,
-                                    std::uintptr_t) override {
-    return nullptr;
-  }
-  plat::HInternet FtpOpenFileA(plat::HInternet, const std::string&, std::uint32_t, std::uint32_t,
-                               std::uintptr_t) override {
-    return nullptr;
-  }
-
   // The calls of one kind, e.g. Count("InternetReadFile").
   int Count(const std::string& prefix) const {
     int n = 0;
@@ -280,11 +257,10 @@ class CountingUi : public plat::HeadlessUi {
 };
 
 // The system's files, with writes that fail from the given call on.
-class FailingWrites : public plat::Files {
+class FailingWrites : public ForwardingFiles {
  public:
   int failFromWrite = 1;  // 1-based number of the first failing write
   int writes = 0;
-  plat::Files& real = plat::SystemInstance<plat::Files>();
 
   bool WriteFile(plat::FileHandle h, const void* b, std::uint32_t n, std::uint32_t* w) override {
     if (++writes >= failFromWrite) {
@@ -293,36 +269,6 @@ class FailingWrites : public plat::Files {
       return false;
     }
     return real.WriteFile(h, b, n, w);
-  }
-  std::uint32_t GetFileAttributesA(const std::string& p) override { return real.GetFileAttributesA(p); }
-  bool DeleteFileA(const std::string& p) override { return real.DeleteFileA(p); }
-  bool CreateDirectoryA(const std::string& p) override { return real.CreateDirectoryA(p); }
-  bool RemoveDirectoryA(const std::string& p) override { return real.RemoveDirectoryA(p); }
-  plat::FileHandle CreateFileA(const std::string& p, plat::FileAccess a, plat::FileCreate c) override {
-    return real.CreateFileA(p, a, c);
-  }
-  bool ReadFile(plat::FileHandle h, void* b, std::uint32_t n, std::uint32_t* r) override {
-    return real.ReadFile(h, b, n, r);
-  }
-  std::int64_t SetFilePointer(plat::FileHandle h, std::int64_t o, plat::SeekOrigin s) override {
-    return real.SetFilePointer(h, o, s);
-  }
-  bool GetFileSize(plat::FileHandle h, std::uint64_t* s) override { return real.GetFileSize(h, s); }
-  bool CloseHandle(plat::FileHandle h) override { return real.CloseHandle(h); }
-  bool GetFileTime(plat::FileHandle h, std::uint64_t* t) override { return real.GetFileTime(h, t); }
-  bool SetFileTime(plat::FileHandle h, std::uint64_t t) override { return real.SetFileTime(h, t); }
-  bool MoveFileReplace(const std::string& s, const std::string& t) override { return real.MoveFileReplace(s, t); }
-  plat::FileHandle CreateTempFileIn(const std::string& d, std::string* p) override {
-    return real.CreateTempFileIn(d, p);
-  }
-  std::string ExecutablePath() override { return real.ExecutablePath(); }
-  std::string LocalName(const std::string& n) override { return real.LocalName(n); }
-  std::uint32_t GetLastError() override { return real.GetLastError(); }
-  void SetLastError(std::uint32_t c) override { real.SetLastError(c); }
-  std::string ErrorText(std::uint32_t c) override { return real.ErrorText(c); }
-  std::string GetFullPathNameA(const std::string& p) override { return real.GetFullPathNameA(p); }
-  bool FinishInstalledFile(plat::FileHandle h, const std::string& t) override {
-    return real.FinishInstalledFile(h, t);
   }
 };
 
