@@ -2,12 +2,19 @@
 // and the day-count date of the form descriptions.
 #pragma once
 
+#include <cfloat>
 #include <string>
 
 namespace nolt {
 
 // Days since 30 December 1899; the fraction is the time of day.
 using TDateTime = double;
+
+// Dates are compared for equality (the newer-only checks), so every intermediate
+// result must be rounded to double as on 64-bit builds. x87 arithmetic keeps 80-bit
+// intermediates and makes a date unequal to itself once stored: the 32-bit Windows
+// build computes with SSE2 (-msse2 -mfpmath=sse).
+static_assert(FLT_EVAL_METHOD == 0, "floating-point intermediates must be rounded to their type");
 
 class TObject {
  public:
