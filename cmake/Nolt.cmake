@@ -5,7 +5,7 @@ function(nolt_library name)
   cmake_parse_arguments(A "" "" "LIBS" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   add_library(${name} STATIC ${srcs})
-  target_link_libraries(${name} PUBLIC nolt_platform ${A_LIBS})
+  target_link_libraries(${name} PUBLIC nolt_core nolt_platform ${A_LIBS})
 endfunction()
 
 # A GoogleTest program registered as one test (OWN_MAIN when it brings its own main): the Windows builds run each test

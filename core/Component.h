@@ -1,13 +1,12 @@
-// The framework types the components build on: objects with an owner and a name,
-// and the day-count date of the form descriptions.
+// The framework types the components build on: objects with an owner and a name.
+// Their dates are TDateTime values (core/DateTime.h).
 #pragma once
 
 #include <string>
 
-namespace nolt {
+#include "core/DateTime.h"
 
-// Days since 30 December 1899; the fraction is the time of day.
-using TDateTime = double;
+namespace nolt {
 
 class TObject {
  public:
