@@ -12,7 +12,7 @@
 #include "cabfiles/cabfiles.h"
 #include "platform/Clock.h"
 #include "platform/HeadlessUi.h"
-#include "tests/cabfiles/CabTestData.h"
+#include "tests/support/CabTestData.h"
 #include "tests/support/TestSupport.h"
 
 #ifndef _WIN32

@@ -3,7 +3,7 @@
 // prompts, the event order, the dialog lines, and every failure path.
 #include <gtest/gtest.h>
 
-#include "tests/http/HttpTestKit.h"
+#include "tests/webcopy/HttpTestKit.h"
 #include "tests/support/TestSupport.h"
 #include "webcopy/WcDialog.h"
 
