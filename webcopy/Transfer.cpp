@@ -8,16 +8,12 @@
 #include "install/LocalFiles.h"
 #include "platform/Clock.h"
 #include "webcopy/WcDialog.h"
-#include "webcopy/WcFormat.h"
 #include "webcopy/WcHelpers.h"
 #include "webcopy/WcUrl.h"
 #include "webcopy/WebCopy.h"
 
 namespace nolt {
 namespace {
-
-// Sizes and times are shown and passed on as 32-bit numbers.
-std::int32_t AsInt(std::uint32_t v) { return static_cast<std::int32_t>(v); }
 
 // Round to nearest, halves to even (the default rounding mode).
 std::int64_t Round(double v) { return static_cast<std::int64_t>(std::nearbyint(v)); }
@@ -42,33 +38,18 @@ void TWebCopy::SetFileLine(const std::string& fileName, const std::string& serve
 
 void TWebCopy::UpdateProgress(std::uint64_t done64, std::uint32_t total, std::uint32_t startTick,
                               const std::string& action) {
-  // The low 32 bits of the count are what is shown and passed to the events.
+  // The low 32 bits of the count are what is shown and passed to the events. The
+  // bar moves for every block; the lines are formatted when the dialog is synced or
+  // read (TWcProgressDialog::DeferProgressLine).
   const auto done = static_cast<std::uint32_t>(done64);
-  std::string& line = progress_.line;
   if (TWcProgressDialog* d = Dialog()) {
-    line.assign(DlgProgressLabel).append(" ").append(FormatSize(AsInt(done)));
-    if (total != 0) {
-      d->SetProgressPosition(static_cast<int>(Round(done * 100.0 / total)));
-      // The total rarely changes within a transfer: it is formatted once.
-      if (progress_.totalText.empty() || progress_.total != total) {
-        progress_.total = total;
-        progress_.totalText = FormatSize(AsInt(total));
-      }
-      line.append(" ").append(DlgFileOfLabel).append(" ").append(progress_.totalText);
-    }
-    d->SetProgressLine(line);
+    if (total != 0) d->SetProgressPosition(static_cast<int>(Round(done * 100.0 / total)));
+    d->DeferProgressLine(done, total);
   }
   if (OnCopyProgress) OnCopyProgress(this, FileNumber, done, total);
-  TWcProgressDialog* d = Dialog();
-  if (!d) return;
-  const std::uint32_t elapsed = plat::sysClock().GetTickCount() - startTick;
-  if (ShowCompletion)
-    d->SetCaption(line.assign(action).append(" : ").append(std::to_string(d->ProgressPosition())).append("% ").append(
-        DlgCompleted));
-  // (now - start + 1) keeps the divisor above 0; the rate goes on as a 32-bit number.
-  const std::int64_t rate = Round(done / (static_cast<double>(elapsed) + 1.0) * 1000.0);
-  d->SetRateLine(line.assign(DlgRateLabel).append(" ").append(FormatRate(AsInt(static_cast<std::uint32_t>(rate)))));
-  d->SetTimeLine(line.assign(DlgTimeLabel).append(" ").append(FormatTimeLeft(AsInt(elapsed), AsInt(done), AsInt(total))));
+  // The handler may have ended the dialog.
+  if (TWcProgressDialog* d = Dialog())
+    d->DeferStatusLines(done, total, plat::sysClock().GetTickCount() - startTick, action);
 }
 
 void TWebCopy::ReportError(int code, const std::string& text) {

@@ -234,14 +234,6 @@ class TWebCopy : public TComponent {
   // next pump runs whatever the time (the first of every item).
   std::uint32_t lastPumpTick_ = 0;
   bool pumpDue_ = true;
-  // Scratch of the per-block progress update: the line being built (its buffer is
-  // kept to spare an allocation per block) and the formatted total of the transfer.
-  struct ProgressScratch {
-    std::string line;
-    std::uint32_t total = 0;
-    std::string totalText;
-  };
-  ProgressScratch progress_;
   // Lets calls posted to the main thread see whether the component still exists.
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
