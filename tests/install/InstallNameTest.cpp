@@ -37,6 +37,7 @@ const std::vector<NameCase>& Cases() {
       // Inside, either separator, dots that do not climb.
       {"a.dll", true, true},
       {"sub\\file.dll", true, true},
+      {"sub/file.dll", true, true},
       {"sub/deeper\\file.dll", true, true},
       {"a..b.dll", true, true},
       {"..a", true, true},
