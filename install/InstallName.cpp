@@ -18,6 +18,7 @@ bool ClimbsOut(const std::string& part) {
 }  // namespace
 
 bool StaysInside(const std::string& name, NameUse use) {
+  // A control byte, NUL included: no such name ever reaches a system call.
   for (char c : name)
     if (IsControl(c)) return false;
   if (use == NameUse::CabinetEntry && (name.empty() || IsSeparator(name.back()))) return false;
