@@ -2,15 +2,10 @@
 
 #include <cctype>
 
+#include "core/Text.h"
+
 namespace nolt {
 namespace {
-
-std::string Trim(const std::string& s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-  return s.substr(b, e - b);
-}
 
 class Parser {
  public:

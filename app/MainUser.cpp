@@ -3,7 +3,10 @@
 #include "app/FormBinding.h"
 #include "app/FormReader.h"
 #include "app/Manifest.h"
+#include "core/Text.h"
 #include "crc/CRC321.h"
+#include "install/InstallName.h"
+#include "install/LocalFiles.h"
 #include "platform/Files.h"
 
 #ifndef NOLT_DOWNLOAD_BASE_URL
@@ -18,13 +21,6 @@ const char* const kApplicationName = "pomr.exe";
 const char* const kApplicationTitle = "NOLT-Patch-Setup";
 
 namespace {
-
-// Case folding for the checksum comparison changes only A to Z.
-std::string LowerAscii(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
 
 void LoadFormWindow(plat::WindowModel& w, const FormObject& form) {
   w.name = form.name;
@@ -118,11 +114,6 @@ void TMainForm::FormCreate(TObject*) {
   AppDir = exe.substr(0, exe.find_last_of(plat::kPathDelim) + 1);
 }
 
-bool TMainForm::FileExists(const std::string& path) const {
-  const std::uint32_t attr = plat::files().GetFileAttributesA(path);
-  return attr != plat::kInvalidFileAttributes && !(attr & plat::kFileAttributeDirectory);
-}
-
 void TMainForm::FormShow(TObject*) {
   DownloadManifest();
   Names.clear();
@@ -152,12 +143,13 @@ void TMainForm::QueuePackages() {
   for (std::size_t i = 0; i < n; ++i) {
     const std::string& name = Names[i];
     // A name that would reach outside the installation is skipped entirely.
-    if (IsUnsafeManifestName(name)) continue;
+    if (!StaysInside(name, NameUse::ManifestEntry)) continue;
     const std::string path = AppDir + fs.LocalName(name);
     bool queue = !FileExists(path);
     if (!queue) {
       std::uint32_t crc = 0;
-      queue = LowerAscii(Checksums[i]) != LowerAscii(FileCRC32(path, crc));
+      // Case folding for the checksum comparison changes only A to Z.
+      queue = LowerCaseAscii(Checksums[i]) != LowerCaseAscii(FileCRC32(path, crc));
     }
     if (queue) {
       TWebCopyItem& item = UpdateFiles.Items.Add();

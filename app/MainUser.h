@@ -57,7 +57,6 @@ class TMainForm : public TComponent {
   // Runs a handler as the message loop does: an error that escapes it is shown in
   // a box titled with the application title, and the program goes on.
   void Guarded(void (TMainForm::*handler)(TObject*));
-  bool FileExists(const std::string& path) const;
 
   plat::WindowModel window_;
   plat::WindowId windowId_ = plat::kNoWindow;

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "core/Text.h"
 #include "platform/Files.h"
 
 namespace nolt {
@@ -9,13 +10,6 @@ namespace {
 
 constexpr std::size_t kChecksumCut = 512;
 constexpr std::uint32_t kBlock = 64 * 1024;
-
-std::string Trim(const std::string& s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= 0x20) ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= 0x20) --e;
-  return s.substr(b, e - b);
-}
 
 [[noreturn]] void RaiseIo() {
   const std::uint32_t code = plat::files().GetLastError();
@@ -90,22 +84,6 @@ void ReadManifest(const std::string& path, std::vector<std::string>& names, std:
     }
   }
   if (!line.empty() || lineStarted) endLine();
-}
-
-bool IsUnsafeManifestName(const std::string& name) {
-  if (name.empty()) return false;
-  if (name[0] == '\\' || name[0] == '/') return true;                                   // absolute or UNC
-  if (name.size() >= 2 && name[1] == ':') return true;                                 // drive
-  std::size_t start = 0;
-  for (;;) {
-    std::size_t end = name.find_first_of("\\/", start);
-    const std::string part = name.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    // Windows drops trailing dots and blanks of a path component, so ". ." and
-    // "..." may climb like "..": any component of only dots and blanks with two dots is refused.
-    if (part.find("..") != std::string::npos && part.find_first_not_of(". ") == std::string::npos) return true;
-    if (end == std::string::npos) return false;
-    start = end + 1;
-  }
 }
 
 }  // namespace nolt

@@ -19,10 +19,7 @@ namespace nolt {
 void ReadManifest(const std::string& path, std::vector<std::string>& names, std::vector<std::string>& checksums);
 
 // Splits one line (without its line end) into an entry; false for a blank line.
+// Whether a name may be installed is decided by StaysInside (install/InstallName.h).
 bool ParseManifestLine(const std::string& line, std::string& name, std::string& checksum);
-
-// A name that would reach outside the installation directory: absolute, with a
-// drive or UNC prefix, or with a ".." component (either separator counts).
-bool IsUnsafeManifestName(const std::string& name);
 
 }  // namespace nolt

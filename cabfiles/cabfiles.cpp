@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "core/DateTime.h"
+#include "install/InstallName.h"
+#include "install/LocalFiles.h"
 #include "platform/Clock.h"
 #include "platform/Ui.h"
 
@@ -19,86 +22,6 @@ constexpr std::uint32_t kCabFileVersion = 0x01040003;
 constexpr std::uint32_t kMbIconWarning = 0x30;
 constexpr std::size_t kMaxErrorText = 1024;
 constexpr std::uint32_t kCallbackFailed = 0xFFFFFFFFu;
-// Days from 1601-01-01 (FILETIME's origin) to 1899-12-30 (TDateTime's).
-constexpr double kFileTimeDaysToDateTime = 109205.0;
-constexpr double kTicksPerDay = 864000000000.0;
-
-bool IsSeparator(char c) { return c == '/' || c == '\\' || c == plat::kPathDelim; }
-
-// Drive letters exist only where the backslash separates paths.
-bool IsDriveDelim(char c) { return c == ':' && plat::kPathDelim == '\\'; }
-
-bool IsLocalSeparator(char c) { return c == '/' || c == plat::kPathDelim; }
-
-// The part of a local path up to and including its last separator (or drive colon).
-std::string ExtractFilePath(const std::string& path) {
-  for (std::size_t i = path.size(); i > 0; --i)
-    if (IsLocalSeparator(path[i - 1]) || IsDriveDelim(path[i - 1])) return path.substr(0, i);
-  return {};
-}
-
-std::string ExtractFileName(const std::string& path) { return path.substr(ExtractFilePath(path).size()); }
-
-bool DirExists(const std::string& path) {
-  std::uint32_t a = plat::files().GetFileAttributesA(path);
-  return a != plat::kInvalidFileAttributes && (a & plat::kFileAttributeDirectory);
-}
-
-bool FileExists(const std::string& path) {
-  std::uint32_t a = plat::files().GetFileAttributesA(path);
-  return a != plat::kInvalidFileAttributes && !(a & plat::kFileAttributeDirectory);
-}
-
-// Creates a directory with all its missing parents. Parents are found at either
-// separator, so names that nest with "/" work as well as with "\". A path without
-// any parent part is created as it stands (relative to the current directory).
-bool ForceDirectories(std::string dir) {
-  if (!dir.empty() && IsLocalSeparator(dir.back())) dir.pop_back();
-  if (dir.empty() || DirExists(dir)) return true;
-  std::string parent = ExtractFilePath(dir);
-  if (parent == dir) return true;
-  if (!parent.empty() && !ForceDirectories(parent)) return false;
-  return plat::files().CreateDirectoryA(dir) || DirExists(dir);
-}
-
-// An entry is written only inside the target directory: no absolute or UNC name,
-// no drive (nor any other colon, which Windows would read as a stream name), no
-// component that climbs out ("..", or dots and blanks that Windows reads as ".."),
-// and a file name after the last separator.
-bool IsSafeEntryName(const std::string& name) {
-  if (name.empty() || IsSeparator(name.front()) || IsSeparator(name.back())) return false;
-  if (name.find(':') != std::string::npos) return false;
-  std::size_t start = 0;
-  while (start <= name.size()) {
-    std::size_t end = start;
-    while (end < name.size() && name[end] != '/' && name[end] != '\\') ++end;
-    const std::string part = name.substr(start, end - start);
-    if (part.find("..") != std::string::npos && part.find_first_not_of(". ") == std::string::npos) return false;
-    start = end + 1;
-  }
-  return true;
-}
-
-// The DOS date and time of an entry as a calendar record; false when they are
-// no valid date (month 0, February 30th, 62 seconds...).
-bool DosToSystemTime(std::uint16_t date, std::uint16_t time, plat::SystemTime* st, std::uint64_t* fileTime) {
-  st->wYear = static_cast<std::uint16_t>(1980 + (date >> 9));
-  st->wMonth = static_cast<std::uint16_t>((date >> 5) & 0x0F);
-  st->wDay = static_cast<std::uint16_t>(date & 0x1F);
-  st->wHour = static_cast<std::uint16_t>(time >> 11);
-  st->wMinute = static_cast<std::uint16_t>((time >> 5) & 0x3F);
-  st->wSecond = static_cast<std::uint16_t>((time & 0x1F) * 2);
-  st->wMilliseconds = 0;
-  return plat::SystemTimeToFileTime(*st, fileTime);
-}
-
-TDateTime DosToDateTime(std::uint16_t date, std::uint16_t time) {
-  plat::SystemTime st;
-  std::uint64_t ft;
-  if (!DosToSystemTime(date, time, &st, &ft)) return 0;
-  const std::uint64_t ticks = static_cast<std::uint64_t>(kTicksPerDay);
-  return static_cast<double>(ft / ticks) - kFileTimeDaysToDateTime + static_cast<double>(ft % ticks) / kTicksPerDay;
-}
 
 // The cabinet files that FdiOpen handed to the library and that are still open.
 // FdiClose closes only these and the entry being written: Wine's library, after
@@ -208,12 +131,13 @@ std::int32_t TCABFile::RunLibrary() {
   if (cabinet) {
     std::string full = fs.GetFullPathNameA(CABFile);
     if (full.empty()) full = CABFile;
-    std::string name = ExtractFileName(full);
-    std::string dir = ExtractFilePath(full);
+    std::string dir = DirectoryOf(full);
+    std::string name = full.substr(dir.size());
     entryFailed_ = false;
     askedNextCabinet_.clear();
     const bool copied = copy(context, name.data(), dir.data(), 0, FdiNotify, nullptr, this) != 0;
-    DiscardPendingEntry();
+    // An entry the library left unfinished is removed.
+    entry_.Discard();
     if (copied && !entryFailed_) result = 0;
   }
 
@@ -222,14 +146,6 @@ std::int32_t TCABFile::RunLibrary() {
   for (plat::FileHandle h : openCabinetHandles) fs.CloseHandle(h);
   openCabinetHandles.swap(outerHandles);
   return result;
-}
-
-void TCABFile::DiscardPendingEntry() {
-  if (pending_.tempPath.empty()) return;
-  plat::Files& fs = plat::files();
-  if (pending_.open) fs.CloseHandle(pending_.handle);
-  fs.DeleteFileA(pending_.tempPath);
-  pending_ = PendingEntry{};
 }
 
 void TCABFile::ShowOSError(std::uint32_t code) {
@@ -267,7 +183,7 @@ std::uint32_t TCABFile::FdiWrite(std::intptr_t hf, void* pv, std::uint32_t cb) {
   std::uint32_t result = ok ? n : kCallbackFailed;
 
   if (TCABFile* cab = ActiveCabinet) {
-    if (cab->pending_.open && cab->pending_.handle == hf) cab->pending_.written += n;
+    if (cab->entry_.Holds(hf)) cab->entry_.Wrote(n);
     // The requested count, as a 32-bit count that wraps past 2 GB.
     cab->ProgressPos = static_cast<std::int32_t>(static_cast<std::uint32_t>(cab->ProgressPos) + cb);
     if (cab->OnDecompressProgress && !cab->handlerError_) {
@@ -287,13 +203,12 @@ int TCABFile::FdiClose(std::intptr_t hf) {
   auto known = std::find(openCabinetHandles.begin(), openCabinetHandles.end(), hf);
   TCABFile* cab = ActiveCabinet;
   // The library closes an entry's file itself when it gives up on it.
-  const bool entry = cab && cab->pending_.open && cab->pending_.handle == hf;
+  const bool entry = cab && cab->entry_.Holds(hf);
   if (known == openCabinetHandles.end() && !entry) return -1;  // not ours to close
   if (known != openCabinetHandles.end()) openCabinetHandles.erase(known);
-  if (entry) cab->pending_.open = false;
 
   plat::Files& fs = plat::files();
-  const bool ok = fs.CloseHandle(hf);
+  const bool ok = entry ? cab->entry_.CloseUnfinished() : fs.CloseHandle(hf);
   if (!ok) ShowOSError(fs.GetLastError());
   return ok ? 0 : -1;
 }
@@ -331,7 +246,7 @@ std::intptr_t TCABFile::FdiNotify(plat::FdiNotificationType fdint, plat::FdiNoti
 std::intptr_t TCABFile::ListEntry(const plat::FdiNotification& n) {
   TCABFileEntry& entry = CABFileContents.Add();
   entry.Name = n.psz1;
-  entry.FileDate = DosToDateTime(n.date, n.time);
+  entry.FileDate = DosDateTimeToDateTime(n.date, n.time);
   entry.FileSize = n.cb;
   return 0;  // skip: a list run writes nothing
 }
@@ -345,16 +260,18 @@ std::intptr_t TCABFile::OpenEntry(const plat::FdiNotification& n) {
   ProgressTotal = n.cb;
   ActiveCabinet = this;
 
-  if (!IsSafeEntryName(stored)) {
+  if (!StaysInside(stored, NameUse::CabinetEntry)) {
     entryFailed_ = true;  // not written; the run reports failure at its end
     return 0;
   }
 
   std::string base = TargetPath;
   if (!base.empty() && base.back() != plat::kPathDelim) base += plat::kPathDelim;
-  const std::string dir = base + fs.LocalName(EntryDir(stored));
-  // A failure shows up as the failing creation of the file below.
-  if (!dir.empty() && !DirExists(dir)) ForceDirectories(dir);
+  // A failure shows up as the failing creation of the file below. On Windows a '/'
+  // of the name separates too: ForceDirs reads only the backslash.
+  std::string dir = base + fs.LocalName(EntryDir(stored));
+  std::replace(dir.begin(), dir.end(), '/', plat::kPathDelim);
+  ForceDirs(dir);
 
   const std::string target = base + fs.LocalName(stored);
   bool allow = true;
@@ -362,41 +279,36 @@ std::intptr_t TCABFile::OpenEntry(const plat::FdiNotification& n) {
   if (!allow) return 0;
 
   // Written beside the target and moved over it when complete (CloseEntry).
-  std::string tempPath;
-  plat::FileHandle h = fs.CreateTempFileIn(dir, &tempPath);
-  if (h == plat::kInvalidFile) return -1;
-  pending_ = PendingEntry{h, true, tempPath, target, static_cast<std::uint32_t>(n.cb), 0};
-  return h;
+  if (!entry_.Create(target)) return -1;
+  entrySize_ = static_cast<std::uint32_t>(n.cb);
+  return entry_.Handle();
 }
 
 std::intptr_t TCABFile::CloseEntry(const plat::FdiNotification& n) {
   plat::Files& fs = plat::files();
   // The cabinet's date and time, read as local time, become the last-write time.
-  plat::SystemTime st;
   std::uint64_t local = 0, utc = 0;
-  if (DosToSystemTime(n.date, n.time, &st, &local) && plat::sysClock().LocalFileTimeToFileTime(local, &utc))
+  if (plat::SystemTimeToFileTime(DosDateTimeToSystemTime(n.date, n.time), &local) &&
+      plat::sysClock().LocalFileTimeToFileTime(local, &utc))
     fs.SetFileTime(n.hf, utc);
 
-  if (!pending_.open || pending_.handle != n.hf) {
+  if (!entry_.Holds(n.hf)) {
     fs.CloseHandle(n.hf);
     return 1;
   }
   // The entry's attributes are not applied; the system's rules for a file
-  // installed in that place are.
-  fs.FinishInstalledFile(n.hf, pending_.target);
-  const bool closed = fs.CloseHandle(n.hf);
-  pending_.open = false;
+  // installed in that place are (StagedFile::Close).
+  const bool closed = entry_.Close();
   // A library may report an entry complete after its decoding failed (Wine's
   // does, with the bytes decoded so far): a file of the wrong size is not installed.
-  const bool complete = pending_.written == pending_.size;
-  const bool installed = closed && complete && fs.MoveFileReplace(pending_.tempPath, pending_.target);
+  const bool complete = entry_.Written() == entrySize_;
+  const bool installed = closed && complete && entry_.Commit();
   if (!installed) {
-    fs.DeleteFileA(pending_.tempPath);
+    entry_.Discard();
     // Wine's library goes on after FALSE here (and after a failed write), so
     // the run's result does not rely on the library's.
     entryFailed_ = true;
   }
-  pending_ = PendingEntry{};
   return installed ? 1 : 0;
 }
 

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/Component.h"
+#include "install/StagedFile.h"
 #include "platform/Cabinet.h"
 #include "platform/Files.h"
 
@@ -126,19 +127,10 @@ class TCABFile : public TComponent {
   std::intptr_t OpenEntry(const plat::FdiNotification& n);
   std::intptr_t CloseEntry(const plat::FdiNotification& n);
   std::intptr_t NextCabinet(const plat::FdiNotification& n);
-  // Removes the temporary file of an entry that the library left unfinished.
-  void DiscardPendingEntry();
-
-  // The entry being written: its temporary file and where it goes.
-  struct PendingEntry {
-    plat::FileHandle handle = plat::kInvalidFile;
-    bool open = false;
-    std::string tempPath;
-    std::string target;
-    std::uint32_t size = 0;     // as the cabinet states it
-    std::uint32_t written = 0;  // bytes the library wrote to it
-  };
-  PendingEntry pending_;
+  // The entry being written: its temporary file beside the target, and its size
+  // as the cabinet states it.
+  StagedFile entry_;
+  std::uint32_t entrySize_ = 0;
   bool entryFailed_ = false;         // an entry was refused for its name or not installed
   std::string askedNextCabinet_;     // the continuation cabinet asked for last
   std::exception_ptr handlerError_;  // an event handler's exception, raised after the run

@@ -5,16 +5,19 @@ function(nolt_library name)
   cmake_parse_arguments(A "" "" "LIBS" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   add_library(${name} STATIC ${srcs})
-  target_link_libraries(${name} PUBLIC nolt_platform ${A_LIBS})
+  target_link_libraries(${name} PUBLIC nolt_core nolt_platform ${A_LIBS})
 endfunction()
 
-# A GoogleTest program registered as one test (OWN_MAIN when it brings its own main): the Windows builds run each test
-# program once under Wine for all its cases.
+# A GoogleTest program registered as one test: the Windows builds run each test
+# program once under Wine for all its cases. CHILD: the program is also its own child
+# (tests/support/child), for the tests that start a process.
 function(nolt_test name)
-  cmake_parse_arguments(A "OWN_MAIN" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(A "CHILD" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${A_SOURCES})
   target_link_libraries(${name} PRIVATE ${A_LIBS} nolt_test_support GTest::gtest GTest::gmock)
-  if(NOT A_OWN_MAIN)
+  if(A_CHILD)
+    target_link_libraries(${name} PRIVATE nolt_test_child_main)
+  else()
     target_link_libraries(${name} PRIVATE gtest_main)
   endif()
   add_test(NAME ${name} COMMAND ${name} --gtest_color=no)

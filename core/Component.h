@@ -1,14 +1,13 @@
-// The framework types the components build on: objects with an owner and a name,
-// and the day-count date of the form descriptions.
+// The framework types the components build on: objects with an owner and a name.
+// Their dates are TDateTime values (core/DateTime.h).
 #pragma once
 
 #include <cfloat>
 #include <string>
 
-namespace nolt {
+#include "core/DateTime.h"
 
-// Days since 30 December 1899; the fraction is the time of day.
-using TDateTime = double;
+namespace nolt {
 
 // Dates are compared for equality (the newer-only checks), so every intermediate
 // result must be rounded to double as on 64-bit builds. x87 arithmetic keeps 80-bit

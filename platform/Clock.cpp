@@ -9,16 +9,6 @@ constexpr std::int64_t kTicksPerDay = 864000000000LL;  // 100 ns units
 // Days from 1601-01-01 to 1970-01-01.
 constexpr std::int64_t kDays1601To1970 = 134774;
 
-// Days since 1970-01-01 of a civil date (Howard Hinnant's algorithm).
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
 void CivilFromDays(std::int64_t z, std::int64_t* y, unsigned* m, unsigned* d) {
   z += 719468;
   const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
@@ -34,6 +24,24 @@ void CivilFromDays(std::int64_t z, std::int64_t* y, unsigned* m, unsigned* d) {
 bool IsLeap(unsigned y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
 }  // namespace
+
+// Howard Hinnant's days-from-civil.
+std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+bool IsCalendarRecord(const SystemTime& st) {
+  static const unsigned kDaysIn[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (st.wYear < 1 || st.wMonth < 1 || st.wMonth > 12 || st.wDay < 1 || st.wHour > 23 || st.wMinute > 59 ||
+      st.wSecond > 59 || st.wMilliseconds > 999)
+    return false;
+  return st.wDay <= kDaysIn[st.wMonth - 1] + (st.wMonth == 2 && IsLeap(st.wYear) ? 1 : 0);
+}
 
 bool FileTimeToSystemTime(std::uint64_t fileTime, SystemTime* st) {
   if (fileTime >= 0x8000000000000000ULL) return false;
@@ -58,12 +66,7 @@ bool FileTimeToSystemTime(std::uint64_t fileTime, SystemTime* st) {
 }
 
 bool SystemTimeToFileTime(const SystemTime& st, std::uint64_t* fileTime) {
-  static const unsigned kDaysIn[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (st.wYear < 1601 || st.wYear > 30827 || st.wMonth < 1 || st.wMonth > 12 || st.wDay < 1 || st.wHour > 23 ||
-      st.wMinute > 59 || st.wSecond > 59 || st.wMilliseconds > 999)
-    return false;
-  unsigned dim = kDaysIn[st.wMonth - 1] + (st.wMonth == 2 && IsLeap(st.wYear) ? 1 : 0);
-  if (st.wDay > dim) return false;
+  if (st.wYear < 1601 || st.wYear > 30827 || !IsCalendarRecord(st)) return false;
   const std::int64_t days = DaysFromCivil(st.wYear, st.wMonth, st.wDay) + kDays1601To1970;
   const std::int64_t t = days * kTicksPerDay + st.wHour * 36000000000LL + st.wMinute * 600000000LL +
                          st.wSecond * 10000000LL + st.wMilliseconds * 10000LL;

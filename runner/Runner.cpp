@@ -4,6 +4,8 @@
 #include <system_error>
 #include <thread>
 
+#include "core/DateTime.h"
+#include "core/Text.h"
 #include "platform/Files.h"
 
 namespace nolt {
@@ -13,21 +15,7 @@ namespace {
 constexpr std::uint32_t kPriorityClass[] = {plat::kIdlePriorityClass, plat::kNormalPriorityClass,
                                             plat::kHighPriorityClass, plat::kRealtimePriorityClass};
 
-// FILETIME of 1899-12-30, day 0 of TDateTime, in days.
-constexpr std::int64_t kDays1601To1899 = 109205;
-constexpr std::uint64_t kTicksPerDay = 864000000000ULL;
-
 std::atomic<int> threadsRunning{0};
-
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
-
-// Leading and trailing bytes 0x00 to 0x20 removed.
-std::string Trim(const std::string& s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && IsBlank(s[b])) ++b;
-  while (e > b && IsBlank(s[e - 1])) --e;
-  return s.substr(b, e - b);
-}
 
 // The extension from the last '.' after the last path delimiter, with the dot, in
 // upper case (A-Z only); empty when there is none.   "C:\DIR.X\FILE.Bat" -> ".BAT"
@@ -35,10 +23,7 @@ std::string UpperExtension(const std::string& path) {
   const std::string delimiters = std::string("\\:") + plat::kPathDelim;
   std::size_t dot = path.find_last_of("." + delimiters);
   if (dot == std::string::npos || path[dot] != '.') return {};
-  std::string ext = path.substr(dot);
-  for (char& c : ext)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return ext;
+  return UpperCaseAscii(path.substr(dot));
 }
 
 // The system's text for an OS error code: at most 255 characters, without trailing
@@ -70,17 +55,10 @@ std::string ShortPath(plat::Process& sys, const std::string& path) {
   return result;
 }
 
-// A UTC FILETIME as a local TDateTime, by way of the local calendar date and time.
+// A UTC FILETIME as a local TDateTime.
 bool FileTimeToLocalDateTime(plat::Clock& clock, std::uint64_t utc, TDateTime* result) {
   std::uint64_t local;
-  plat::SystemTime st;
-  std::uint64_t exact;
-  if (!clock.FileTimeToLocalFileTime(utc, &local) || !plat::FileTimeToSystemTime(local, &st) ||
-      !plat::SystemTimeToFileTime(st, &exact))
-    return false;
-  *result = static_cast<double>(static_cast<std::int64_t>(exact / kTicksPerDay) - kDays1601To1899) +
-            static_cast<double>(exact % kTicksPerDay) / static_cast<double>(kTicksPerDay);
-  return true;
+  return clock.FileTimeToLocalFileTime(utc, &local) && FileTimeToDateTime(local, result);
 }
 
 bool IsWinNT(plat::Process& sys) {

@@ -20,7 +20,7 @@ import urllib.request
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
-SERVER = os.path.join(ROOT, "tests", "http", "nolt_http_server.py")
+SERVER = os.path.join(ROOT, "tests", "support", "nolt_http_server.py")
 PORT = 8642
 
 

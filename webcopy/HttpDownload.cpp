@@ -1,19 +1,22 @@
 // HTTP download: one wpHttp item fetched through the internet seam into a local
 // file, with Basic authorization and its prompt, the newer-only date check, the
 // overwrite question, cancel between blocks and the progress display.
+#include "install/LocalFiles.h"
+#include "install/StagedFile.h"
 #include "platform/Clock.h"
 #include "webcopy/Transfer.h"
 #include "webcopy/WcBase64.h"
 #include "webcopy/WcDialog.h"
 #include "webcopy/WcHelpers.h"
 #include "webcopy/WcLogin.h"
+#include "webcopy/WcUrl.h"
 #include "webcopy/WebCopy.h"
 
 namespace nolt {
 namespace {
 
 constexpr std::uint32_t kBlockSize = 4096;
-static_assert(kBlockSize <= StagedTarget::kWriteChunk);
+static_assert(kBlockSize <= StagedFile::kWriteChunk);
 constexpr std::uint32_t kQueryStatus = plat::kHttpQueryStatusCode | plat::kHttpQueryFlagNumber;              // 0x20000013
 constexpr std::uint32_t kQueryLastModified = plat::kHttpQueryLastModified | plat::kHttpQueryFlagSystemTime;  // 0x4000000B
 constexpr std::uint32_t kQueryLength = plat::kHttpQueryContentLength | plat::kHttpQueryFlagNumber;           // 0x20000005
@@ -97,11 +100,12 @@ bool TWebCopy::HttpDownload(int idx, const std::string& URL, const std::string& 
   if (!ChooseTarget(TargetDir, TargetFilename, url, target, release)) return false;
 
   // The body goes to a temporary file beside the target, which replaces the target
-  // only when the body has arrived complete.
-  StagedTarget file;
-  if (!file.Create(target)) {
+  // only when the body has arrived complete. A directory or a read-only file in the
+  // target's place is not replaced.
+  StagedFile file;
+  if (!IsReplaceable(target) || !file.Create(target)) {
     request.Close();
-    ReportError(3, "Cannot create file " + target);
+    ReportError(TransferError::kCreateTarget, "Cannot create file " + target);
     return false;
   }
 
@@ -149,8 +153,10 @@ bool TWebCopy::HttpDownload(int idx, const std::string& URL, const std::string& 
     return false;
   }
   request.Close();
+  // A local file that cannot be closed is an input/output error, as a failed write is.
+  if (!file.Close()) RaiseInOutError(plat::files().GetLastError());
   if (!file.Commit()) {
-    ReportError(3, "Cannot create file " + target);
+    ReportError(TransferError::kCreateTarget, "Cannot create file " + target);
     return false;
   }
   return result;

@@ -1,5 +1,8 @@
 #include "webcopy/WcDialog.h"
 
+#include <cmath>
+
+#include "webcopy/WcFormat.h"
 #include "webcopy/WebCopy.h"
 
 namespace nolt {
@@ -8,6 +11,9 @@ namespace {
 constexpr int kWindowWidth = 300;
 constexpr int kButtonWidth = 75;
 constexpr int kButtonHeight = 25;
+
+// Sizes and times are shown as 32-bit numbers.
+std::int32_t AsInt(std::uint32_t v) { return static_cast<std::int32_t>(v); }
 
 }  // namespace
 
@@ -79,21 +85,80 @@ TWcProgressDialog::~TWcProgressDialog() {
   if (window_ != plat::kNoWindow) plat::ui().DestroyWindow(window_);
 }
 
-void TWcProgressDialog::SetCaption(const std::string& caption) { model_.caption = caption; }
+void TWcProgressDialog::SetCaption(const std::string& caption) {
+  Settle();
+  model_.caption = caption;
+}
 
-void TWcProgressDialog::SetFileLine(const std::string& text) { model_.Find("FileLine")->text = text; }
+void TWcProgressDialog::SetFileLine(const std::string& text) {
+  Settle();
+  model_.Find("FileLine")->text = text;
+}
 
 std::string TWcProgressDialog::FileLine() const {
+  Settle();
   for (const auto& c : model_.controls)
     if (c.name == "FileLine") return c.text;
   return {};
 }
 
-void TWcProgressDialog::SetProgressLine(const std::string& text) { model_.Find("ProgressLine")->text = text; }
+void TWcProgressDialog::SetProgressLine(const std::string& text) {
+  Settle();
+  model_.Find("ProgressLine")->text = text;
+}
 
-void TWcProgressDialog::SetRateLine(const std::string& text) { model_.Find("RateLine")->text = text; }
+void TWcProgressDialog::SetRateLine(const std::string& text) {
+  Settle();
+  model_.Find("RateLine")->text = text;
+}
 
-void TWcProgressDialog::SetTimeLine(const std::string& text) { model_.Find("TimeLine")->text = text; }
+void TWcProgressDialog::SetTimeLine(const std::string& text) {
+  Settle();
+  model_.Find("TimeLine")->text = text;
+}
+
+void TWcProgressDialog::DeferProgressLine(std::uint32_t done, std::uint32_t total) {
+  deferred_.progressLine = true;
+  deferred_.done = done;
+  deferred_.total = total;
+}
+
+void TWcProgressDialog::DeferStatusLines(std::uint32_t done, std::uint32_t total, std::uint32_t elapsedMs,
+                                         const std::string& action) {
+  deferred_.statusLines = true;
+  deferred_.statusDone = done;
+  deferred_.statusTotal = total;
+  deferred_.elapsedMs = elapsedMs;
+  deferred_.position = ProgressPosition();
+  deferred_.action.assign(action);
+}
+
+void TWcProgressDialog::Settle() const {
+  Deferred& d = deferred_;
+  if (d.progressLine) {
+    d.progressLine = false;
+    std::string line = owner_.DlgProgressLabel + " " + FormatSize(AsInt(d.done));
+    if (d.total != 0) {
+      if (d.totalText.empty() || d.formattedTotal != d.total) {
+        d.formattedTotal = d.total;
+        d.totalText = FormatSize(AsInt(d.total));
+      }
+      line.append(" ").append(owner_.DlgFileOfLabel).append(" ").append(d.totalText);
+    }
+    model_.Find("ProgressLine")->text = std::move(line);
+  }
+  if (d.statusLines) {
+    d.statusLines = false;
+    if (owner_.ShowCompletion)
+      model_.caption = d.action + " : " + std::to_string(d.position) + "% " + owner_.DlgCompleted;
+    // (elapsed + 1) keeps the divisor above 0; the rate goes on as a 32-bit number.
+    const auto rate = static_cast<std::int64_t>(
+        std::nearbyint(d.statusDone / (static_cast<double>(d.elapsedMs) + 1.0) * 1000.0));
+    model_.Find("RateLine")->text = owner_.DlgRateLabel + " " + FormatRate(AsInt(static_cast<std::uint32_t>(rate)));
+    model_.Find("TimeLine")->text =
+        owner_.DlgTimeLabel + " " + FormatTimeLeft(AsInt(d.elapsedMs), AsInt(d.statusDone), AsInt(d.statusTotal));
+  }
+}
 
 void TWcProgressDialog::SetProgressPosition(int position) {
   // The bar clamps what it is given; the clamped value is what it reports.
@@ -113,10 +178,12 @@ void TWcProgressDialog::PlayClip(int resource) {
 }
 
 void TWcProgressDialog::Sync() {
+  Settle();
   if (window_ != plat::kNoWindow) plat::ui().SyncWindow(window_);
 }
 
 void TWcProgressDialog::KeepOpenAfterRun(bool cancelled) {
+  Settle();
   model_.Find("CancelButton")->text = owner_.DlgClose;
   model_.Find("Animation")->playing = false;
   if (!cancelled) {

@@ -1,6 +1,9 @@
-// The URL helpers that belong to TWebCopy: the host and the path of a request, and
-// the proxy credentials written into a URL. They search plain text: no percent
-// decoding, no special meaning for a query or a fragment.
+// The URL helpers of the transfer routines: the file name and the server of a URL
+// (WcUrl.h), and the members of TWebCopy that give the host and the path of a
+// request and write the proxy credentials into a URL.
+#include "webcopy/WcUrl.h"
+
+#include "core/Text.h"
 #include "webcopy/WebCopy.h"
 
 namespace nolt {
@@ -17,10 +20,27 @@ std::string AfterUserInfo(const std::string& URL) {
   return rest;
 }
 
-// Case folding of the letters A to Z only.
-char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
 }  // namespace
+
+// "http://host/dir/file.cab" -> "file.cab"; "C:\dir\a.txt" -> "a.txt"; "dir/sub\file" ->
+// "file"; "http://host/dir/" -> ""; "http://host" -> "host".
+std::string ExtractURLFileName(const std::string& text) {
+  std::string::size_type p = text.find_last_of("/\\");
+  return p == std::string::npos ? text : text.substr(p + 1);
+}
+
+// The server as the credentials prompt names it, user information and port included:
+// "http://u:p@host:81/a" -> "u:p@host:81"; "host\share\x" -> "host".
+std::string ExtractURLServer(const std::string& URL) {
+  std::string rest = URL;
+  std::string::size_type p = rest.find("://");
+  if (p != std::string::npos) rest.erase(0, p + 3);
+  p = rest.find('/');
+  if (p != std::string::npos) rest.resize(p);
+  p = rest.find('\\');
+  if (p != std::string::npos) rest.resize(p);
+  return rest;
+}
 
 // "http://host:8080/x" -> "host:8080"; "http://u:p@host/x" -> "host". An "@" in the
 // path is taken for the end of user information: "http://host/a@b" -> "b".
@@ -46,9 +66,8 @@ std::string TWebCopy::ExtractURLPath(const std::string& URL) const {
 std::string TWebCopy::InsertProxyCredentials(const std::string& URL) const {
   static constexpr char kScheme[] = "HTTP://";
   constexpr std::string::size_type kSchemeLength = sizeof kScheme - 1;
-  if (ProxyUserID.empty() || ProxyPassword.empty() || URL.size() < kSchemeLength) return URL;
-  for (std::string::size_type i = 0; i < kSchemeLength; ++i)
-    if (UpperAscii(URL[i]) != kScheme[i]) return URL;
+  if (ProxyUserID.empty() || ProxyPassword.empty() || UpperCaseAscii(URL.substr(0, kSchemeLength)) != kScheme)
+    return URL;
   return "http://" + ProxyUserID + ":" + ProxyPassword + "@" + URL.substr(kSchemeLength);
 }
 

@@ -38,6 +38,18 @@ using TWebCopyURLNotFound = std::function<void(TObject* Sender, const std::strin
 using TWebCopyNoNewFile =
     std::function<void(TObject* Sender, const std::string& tgtfile, TDateTime curdate, TDateTime newdate)>;
 
+// The codes that OnError and OnErrorInfo receive. Besides these a failure reports an
+// HTTP status (300 and above, a failed download) or a system or WinINet error number.
+namespace TransferError {
+inline constexpr int kIdenticalFiles = 0;  // source and target are the same path
+inline constexpr int kOpenSource = 1;      // the local file to be read cannot be opened
+inline constexpr int kSourceSize = 2;      // the size of the source cannot be taken
+inline constexpr int kCreateTarget = 3;    // the local target cannot be created
+inline constexpr int kReadSource = 4;      // reading the source failed
+inline constexpr int kWriteTarget = 5;     // writing the target failed
+inline constexpr int kConnect = 6;         // no connection to the server
+}  // namespace TransferError
+
 class TWebCopyItems;
 
 // One transfer. Published properties in declaration order, then the result fields
@@ -194,6 +206,7 @@ class TWebCopy : public TComponent {
   void SetFileLine(const std::string& fileName, const std::string& serverLabel, const std::string& server,
                    bool showServer);
   void UpdateProgress(std::uint64_t done, std::uint32_t total, std::uint32_t startTick, const std::string& action);
+  // OnError and OnErrorInfo with a TransferError code, an HTTP status or a system error.
   void ReportError(int code, const std::string& text);
   // The date check: true when the transfer goes on. Otherwise release() has been
   // called (and OnNoNewFileFound fired with tgtfile when nothing newer was found).
@@ -221,14 +234,6 @@ class TWebCopy : public TComponent {
   // next pump runs whatever the time (the first of every item).
   std::uint32_t lastPumpTick_ = 0;
   bool pumpDue_ = true;
-  // Scratch of the per-block progress update: the line being built (its buffer is
-  // kept to spare an allocation per block) and the formatted total of the transfer.
-  struct ProgressScratch {
-    std::string line;
-    std::uint32_t total = 0;
-    std::string totalText;
-  };
-  ProgressScratch progress_;
   // Lets calls posted to the main thread see whether the component still exists.
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -25,7 +25,7 @@ cleanup() {
 trap cleanup EXIT
 mkdir -p "$work/www" "$work/out"
 head -c $((size_mb * 1024 * 1024)) /dev/urandom > "$work/www/big.bin"
-python3 tests/http/nolt_http_server.py --root "$work/www" --port-file "$work/port" > /dev/null 2>&1 &
+python3 tests/support/nolt_http_server.py --root "$work/www" --port-file "$work/port" > /dev/null 2>&1 &
 server_pid=$!
 for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
 url="http://127.0.0.1:$(cat "$work/port")/big.bin"

@@ -12,7 +12,8 @@
 #include "cabfiles/cabfiles.h"
 #include "platform/Clock.h"
 #include "platform/HeadlessUi.h"
-#include "tests/cabfiles/CabTestData.h"
+#include "tests/support/CabTestData.h"
+#include "tests/support/ForwardingFiles.h"
 #include "tests/support/TestSupport.h"
 
 #ifndef _WIN32
@@ -72,42 +73,16 @@ class RecordingUi : public plat::HeadlessUi {
 };
 
 // The system's files seam, with WriteFile failing on demand.
-class FailingWrites : public plat::Files {
+class FailingWrites : public nolt::test::ForwardingFiles {
  public:
-  plat::Files& sys = plat::SystemInstance<plat::Files>();
   std::uint32_t failWith = 0;
-  std::uint32_t lastError = 0;
 
-  std::uint32_t GetFileAttributesA(const std::string& p) override { return sys.GetFileAttributesA(p); }
-  bool DeleteFileA(const std::string& p) override { return sys.DeleteFileA(p); }
-  bool CreateDirectoryA(const std::string& p) override { return sys.CreateDirectoryA(p); }
-  bool RemoveDirectoryA(const std::string& p) override { return sys.RemoveDirectoryA(p); }
-  plat::FileHandle CreateFileA(const std::string& p, plat::FileAccess a, plat::FileCreate c) override {
-    return sys.CreateFileA(p, a, c);
-  }
-  bool ReadFile(plat::FileHandle h, void* b, std::uint32_t n, std::uint32_t* r) override { return sys.ReadFile(h, b, n, r); }
   bool WriteFile(plat::FileHandle h, const void* b, std::uint32_t n, std::uint32_t* w) override {
-    if (!failWith) return sys.WriteFile(h, b, n, w);
+    if (!failWith) return real.WriteFile(h, b, n, w);
     *w = 0;
-    sys.SetLastError(failWith);
+    real.SetLastError(failWith);
     return false;
   }
-  std::int64_t SetFilePointer(plat::FileHandle h, std::int64_t o, plat::SeekOrigin s) override {
-    return sys.SetFilePointer(h, o, s);
-  }
-  bool GetFileSize(plat::FileHandle h, std::uint64_t* s) override { return sys.GetFileSize(h, s); }
-  bool CloseHandle(plat::FileHandle h) override { return sys.CloseHandle(h); }
-  bool GetFileTime(plat::FileHandle h, std::uint64_t* t) override { return sys.GetFileTime(h, t); }
-  bool SetFileTime(plat::FileHandle h, std::uint64_t t) override { return sys.SetFileTime(h, t); }
-  bool MoveFileReplace(const std::string& s, const std::string& t) override { return sys.MoveFileReplace(s, t); }
-  plat::FileHandle CreateTempFileIn(const std::string& d, std::string* p) override { return sys.CreateTempFileIn(d, p); }
-  std::string GetFullPathNameA(const std::string& p) override { return sys.GetFullPathNameA(p); }
-  bool FinishInstalledFile(plat::FileHandle h, const std::string& t) override { return sys.FinishInstalledFile(h, t); }
-  std::string ExecutablePath() override { return sys.ExecutablePath(); }
-  std::string LocalName(const std::string& n) override { return sys.LocalName(n); }
-  std::uint32_t GetLastError() override { return sys.GetLastError(); }
-  void SetLastError(std::uint32_t c) override { sys.SetLastError(c); }
-  std::string ErrorText(std::uint32_t c) override { return sys.ErrorText(c); }
 };
 
 // The system's cabinet library, counting loads and able to break one step.

@@ -4,7 +4,8 @@ suites, with what cabextract made of them in EXPECTED.tsv).
 
 - Valid cabinets list as cabextract lists them (stored name, size, date) and
   extract to the same bytes (the md5 sums of EXPECTED.tsv). Entry names that
-  would leave the target directory are not written and the status is 1.
+  would leave the target directory, or that carry a control byte, are not
+  written and the status is 1.
 - The parts of a cabinet set, extracted one after the other into one directory,
   give the set's files (each part extracts the entries that begin in it and
   follows those that run on into the next parts).
@@ -68,6 +69,8 @@ def read_tsv(path):
 def safe(name):
     """Whether the component writes an entry of this stored name."""
     if not name or name[:1] in b"/\\" or name[-1:] in b"/\\" or b":" in name:
+        return False
+    if any(b < 0x20 or b == 0x7F for b in name):  # control bytes
         return False
     for part in name.replace(b"\\", b"/").split(b"/"):
         if b".." in part and not part.strip(b". "):

@@ -39,7 +39,7 @@ import urllib.parse
 import urllib.request
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-SERVER = os.path.join(HERE, "..", "http", "nolt_http_server.py")
+SERVER = os.path.join(HERE, "..", "support", "nolt_http_server.py")
 
 # Generous limits for a loaded machine; when things go right every wait ends early.
 START_TIMEOUT = 180      # updater start until the dialog shows the second package

@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/Clock.h"
 #include "platform/Process.h"
 
 namespace nolt::test {
@@ -140,23 +139,6 @@ class FakeProcess : public plat::Process {
   std::condition_variable cv_;
   bool ended_ = false;
   bool idle_ = false;
-};
-
-// A clock whose local time is one hour ahead of UTC.
-class FakeClock : public plat::Clock {
- public:
-  static constexpr std::uint64_t kHour = 36000000000ULL;
-  std::uint32_t GetTickCount() override { return 0; }
-  plat::SystemTime GetLocalTime() override { return {}; }
-  plat::SystemTime GetSystemTime() override { return {}; }
-  bool FileTimeToLocalFileTime(std::uint64_t utc, std::uint64_t* local) override {
-    *local = utc + kHour;
-    return true;
-  }
-  bool LocalFileTimeToFileTime(std::uint64_t local, std::uint64_t* utc) override {
-    *utc = local - kHour;
-    return true;
-  }
 };
 
 }  // namespace nolt::test

@@ -8,7 +8,7 @@
 
 #include "platform/Clock.h"
 #include "runner/Runner.h"
-#include "tests/runner/RunnerChild.h"
+#include "tests/support/child/RunnerChild.h"
 #include "tests/runner/RunnerWait.h"
 #include "tests/support/TestSupport.h"
 

@@ -10,9 +10,10 @@
 #include "runner/Runner.h"
 #include "tests/runner/FakeProcess.h"
 #include "tests/runner/RunnerWait.h"
+#include "tests/support/FixedClock.h"
 
 using namespace nolt;
-using nolt::test::FakeClock;
+using nolt::test::FixedClock;
 using nolt::test::FakeProcess;
 using nolt::test::PumpUntil;
 
@@ -73,7 +74,7 @@ class RunnerFake : public ::testing::Test {
   }
 
   FakeProcess fake;
-  FakeClock clock;
+  FixedClock clock;  // local time an hour ahead of UTC
   plat::ScopedSeam<plat::Process> processSeam{fake};
   plat::ScopedSeam<plat::Clock> clockSeam{clock};
   TRunner runner;

@@ -183,7 +183,7 @@ bool IEquals(const std::string& a, const std::string& b) {
 std::string ServerScript() {
   const char* src = std::getenv("NOLT_SOURCE_DIR");
   if (!src) throw std::runtime_error("NOLT_SOURCE_DIR is not set");
-  return std::string(src) + "/tests/http/nolt_http_server.py";
+  return std::string(src) + "/tests/support/nolt_http_server.py";
 }
 
 #ifdef _WIN32

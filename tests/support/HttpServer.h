@@ -1,4 +1,4 @@
-// The HTTP test server of tests/http/nolt_http_server.py, started and stopped by a
+// The HTTP test server of tests/support/nolt_http_server.py, started and stopped by a
 // test. Works the same for the Linux tests and for the Windows tests under Wine: a
 // Windows program there can start the Linux python3, which then serves on loopback.
 #pragma once

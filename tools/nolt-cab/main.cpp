@@ -3,13 +3,12 @@
 //                                  (the name as stored, the entry's DOS date and time)
 //   nolt-cab extract CABINET DIR   writes every entry below DIR, replacing existing files
 // Exit status 0 only on success. Errors go to standard error, never to a window.
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
 #include "cabfiles/cabfiles.h"
-#include "platform/Clock.h"
+#include "core/DateTime.h"
 #include "platform/HeadlessUi.h"
 
 namespace {
@@ -21,18 +20,10 @@ int Usage() {
   return 2;
 }
 
-// "YYYY-MM-DD HH:MM:SS" of a date-time value, to the nearest second.
+// "YYYY-MM-DD HH:MM:SS" of a date-time value.
 std::string FormatDateTime(nolt::TDateTime value) {
-  const long long seconds = std::llround(value * 86400.0);
-  long long days = seconds / 86400, rest = seconds % 86400;
-  if (rest < 0) {
-    rest += 86400;
-    --days;
-  }
-  // 109205 days lie between 1601-01-01, where FILETIME counts from, and 1899-12-30.
-  const long long ticks = (days + 109205) * 864000000000LL + rest * 10000000LL;
   plat::SystemTime st;
-  if (ticks < 0 || !plat::FileTimeToSystemTime(static_cast<std::uint64_t>(ticks), &st)) return "0000-00-00 00:00:00";
+  if (!nolt::DateTimeToSystemTime(value, &st)) return "0000-00-00 00:00:00";
   char text[64];
   std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute,
                 st.wSecond);

@@ -1,37 +1,17 @@
-// System and server time records as day counts.
+// Server time records as day counts.
 #include <gtest/gtest.h>
 
 #include "platform/Clock.h"
+#include "tests/support/FixedClock.h"
 #include "webcopy/WcHelpers.h"
 
 namespace nolt {
 namespace {
 
 constexpr double kMsPerDay = 86400000.0;
-constexpr std::uint64_t kFileTime2000 = 125911584000000000ULL;  // 2000-01-01 00:00 UTC
-constexpr double kDay2000 = 36526;                              // its day number
+constexpr double kDay2000 = 36526;  // the day number of 2000-01-01
 
-// A clock that is never supposed to convert anything and tells a fixed local time.
-class FixedClock final : public plat::Clock {
- public:
-  plat::SystemTime local{2010, 5, 4, 6, 7, 8, 9, 10};
-  int localReads = 0;
-  std::uint32_t GetTickCount() override { return 0; }
-  plat::SystemTime GetLocalTime() override {
-    ++localReads;
-    return local;
-  }
-  plat::SystemTime GetSystemTime() override { return {}; }
-  // An hour ahead, so that any conversion would show in the result.
-  bool FileTimeToLocalFileTime(std::uint64_t utc, std::uint64_t* l) override {
-    *l = utc + 36000000000ULL;
-    return true;
-  }
-  bool LocalFileTimeToFileTime(std::uint64_t l, std::uint64_t* utc) override {
-    *utc = l - 36000000000ULL;
-    return true;
-  }
-};
+using test::FixedClock;
 
 plat::SystemTime Record(std::uint16_t y, std::uint16_t mo, std::uint16_t d, std::uint16_t h = 0,
                         std::uint16_t mi = 0, std::uint16_t s = 0, std::uint16_t ms = 0) {
@@ -44,20 +24,6 @@ plat::SystemTime Record(std::uint16_t y, std::uint16_t mo, std::uint16_t d, std:
   st.wSecond = s;
   st.wMilliseconds = ms;
   return st;
-}
-
-TEST(FileTimeToDateTime, KeepsTheTimeBaseOfItsInput) {
-  FixedClock clock;
-  plat::ScopedSeam<plat::Clock> seam(clock);
-  EXPECT_EQ(FileTimeToDateTime(kFileTime2000), kDay2000);
-  // 2001-02-03 04:05:06.007; parts of a millisecond are dropped.
-  const double expected = 36925 + (4 * 3600000 + 5 * 60000 + 6 * 1000 + 7) / kMsPerDay;
-  EXPECT_EQ(FileTimeToDateTime(126256467060070000ULL), expected);
-  EXPECT_EQ(FileTimeToDateTime(126256467060079999ULL), expected);
-  // The start of the FILETIME count and the start of the day count.
-  EXPECT_EQ(FileTimeToDateTime(0), -109205);
-  EXPECT_EQ(FileTimeToDateTime(94353120000000000ULL), 0);  // 1899-12-30
-  EXPECT_EQ(clock.localReads, 0);
 }
 
 TEST(ServerTimeToDateTime, CombinesDateAndTimeOfDay) {

@@ -267,10 +267,12 @@ def main():
     bad = [Entry("baddate.txt", b"odd date\n", (40 << 9) | (13 << 5) | 1, dos_time(1, 2, 4))]
     w.write("baddate.cab", single(bad, 0), bad)
 
-    # Names that must not be written, around two that must.
+    # Names that must not be written (climbing out, control bytes, streams), around
+    # two that must.
     d, t = dos_date(2021, 6, 7), dos_time(8, 9, 10)
     names = ["ok.txt", "../evil1.txt", "/evil2.txt", "C:\\evil3.txt", "sub\\..\\..\\evil4.txt",
-             "\\\\server\\share\\evil5.txt", ".. \\evil6.txt", "sub\\ok2.txt", "sub\\"]
+             "\\\\server\\share\\evil5.txt", ".. \\evil6.txt", "sub\\ok2.txt", "sub\\",
+             "ctrl\x01.txt", "stream.txt:s", "del\x7f.txt"]
     trav = [Entry(n, ("content of %s\n" % n).encode(), d, t) for n in names]
     w.write("traversal.cab", single(trav, 0), trav)
 

@@ -1,4 +1,5 @@
-// Joining local paths, testing for directories and creating directory chains.
+// Testing for directories and creating directory chains, on the disk and through a
+// recording fake of the files seam.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -6,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "install/LocalFiles.h"
 #include "platform/Files.h"
 #include "tests/support/TestSupport.h"
-#include "webcopy/WcHelpers.h"
 
 namespace nolt {
 namespace {
@@ -21,25 +22,6 @@ std::string P(std::string s) {
   for (char& c : s)
     if (c == '|') c = kPathDelim;
   return s;
-}
-
-TEST(JoinPath, AddsTheLocalSeparatorOnlyWhereNoneEndsTheDirectory) {
-  EXPECT_EQ(JoinPath("", "a.cab"), "a.cab");
-#ifdef _WIN32
-  EXPECT_EQ(JoinPath("C:\\dir\\", "a.cab"), "C:\\dir\\a.cab");
-  EXPECT_EQ(JoinPath("C:\\dir", "a.cab"), "C:\\dir\\a.cab");
-  EXPECT_EQ(JoinPath("C:", "a.cab"), "C:\\a.cab");
-  // Only a backslash ends a directory on Windows.
-  EXPECT_EQ(JoinPath("dir/", "a"), "dir/\\a");
-  EXPECT_EQ(JoinPath("C:\\dir", ""), "C:\\dir\\");
-#else
-  EXPECT_EQ(JoinPath("/dir/", "a.cab"), "/dir/a.cab");
-  EXPECT_EQ(JoinPath("/dir", "a.cab"), "/dir/a.cab");
-  EXPECT_EQ(JoinPath("/dir", ""), "/dir/");
-  // A backslash of a name written on Windows ends a directory too, and becomes '/'.
-  EXPECT_EQ(JoinPath("dir\\", "a"), "dir/a");
-  EXPECT_EQ(JoinPath("/base\\sub", "x\\y.dll"), "/base/sub/x/y.dll");
-#endif
 }
 
 TEST(DirExists, IsTrueOnlyForAnExistingDirectory) {
@@ -211,6 +193,12 @@ TEST(ForceDirs, StopsAtTheFirstDirectoryThatCannotBeMade) {
   fake.created.clear();
   EXPECT_TRUE(ForceDirs("D:sub"));
   EXPECT_EQ(fake.created, std::vector<std::string>{"D:sub"});
+#ifdef _WIN32
+  // A name that is its own parent can never be made: false, nothing created.
+  fake.created.clear();
+  EXPECT_FALSE(ForceDirs("ab:"));
+  EXPECT_TRUE(fake.created.empty());
+#endif
 }
 
 }  // namespace

@@ -241,19 +241,30 @@ class FakeClock : public plat::Clock {
   }
 };
 
-// The headless view, counting message pumps and repaints of windows.
+// The headless view, counting message pumps and repaints of windows, and keeping the
+// progress line of the last window made as a view reads it at each repaint.
 class CountingUi : public plat::HeadlessUi {
  public:
   int pumps = 0;
   int syncs = 0;
+  std::vector<std::string> syncedProgressLines;
   void ProcessMessages() override {
     ++pumps;
     HeadlessUi::ProcessMessages();
   }
+  plat::WindowId CreateWindowFromModel(plat::WindowModel* model, plat::WindowEvents events) override {
+    lastModel_ = model;
+    return HeadlessUi::CreateWindowFromModel(model, std::move(events));
+  }
   void SyncWindow(plat::WindowId id) override {
     ++syncs;
+    if (const plat::Control* line = lastModel_ ? lastModel_->Find("ProgressLine") : nullptr)
+      syncedProgressLines.push_back(line->text);
     HeadlessUi::SyncWindow(id);
   }
+
+ private:
+  plat::WindowModel* lastModel_ = nullptr;
 };
 
 // The system's files, with writes that fail from the given call on.

@@ -2,7 +2,7 @@
 // loopback, through the system's internet seam (libcurl on Linux, WinINet under Wine).
 #include <gtest/gtest.h>
 
-#include "tests/http/HttpTestKit.h"
+#include "tests/webcopy/HttpTestKit.h"
 #include "tests/support/HttpServer.h"
 #include "tests/support/TestSupport.h"
 #include "webcopy/WcDialog.h"

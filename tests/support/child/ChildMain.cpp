@@ -1,7 +1,7 @@
 // The launcher tests' own main: child mode when started as a child, else the tests.
 #include <gtest/gtest.h>
 
-#include "tests/runner/RunnerChild.h"
+#include "tests/support/child/RunnerChild.h"
 
 int main(int argc, char** argv) {
   int exitCode = 0;

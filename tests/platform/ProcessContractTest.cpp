@@ -5,7 +5,7 @@
 #include <chrono>
 
 #include "platform/Process.h"
-#include "tests/runner/RunnerChild.h"
+#include "tests/support/child/RunnerChild.h"
 #include "tests/support/TestSupport.h"
 
 using namespace plat;

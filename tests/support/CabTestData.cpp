@@ -1,4 +1,4 @@
-#include "tests/cabfiles/CabTestData.h"
+#include "tests/support/CabTestData.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -13,7 +13,7 @@
 
 #include "platform/Cabinet.h"
 #include "platform/Files.h"
-#include "tests/cabfiles/CabTestData.h"
+#include "tests/support/CabTestData.h"
 #include "tests/support/TestSupport.h"
 
 using namespace plat;

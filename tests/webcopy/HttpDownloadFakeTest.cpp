@@ -3,7 +3,7 @@
 // prompts, the event order, the dialog lines, and every failure path.
 #include <gtest/gtest.h>
 
-#include "tests/http/HttpTestKit.h"
+#include "tests/webcopy/HttpTestKit.h"
 #include "tests/support/TestSupport.h"
 #include "webcopy/WcDialog.h"
 
@@ -250,6 +250,19 @@ TEST_F(HttpDownloadFake, TheDialogLinesFollowEveryBlock) {
   auto& m = wc.Dialog()->Model();
   EXPECT_EQ(wc.Dialog()->FileLine(), "File : 1 of 2 : a.cab from host");
   EXPECT_EQ(m.Find("RateLine")->text, "Transfer rate : 2.50 Kb/sec");  // the closing 0-byte read, at 4000 ms
+}
+
+TEST_F(HttpDownloadFake, WithoutAProgressHandlerTheViewStillGetsTheLinesOfTheLastBlock) {
+  wc.OnCopyProgress = nullptr;  // nobody reads the model between two repaints
+  AddItem("http://host/a.cab");
+  net.script = {Ok(std::string(10000, 'z'), 10000)};
+  net.onRead = [this] { clock.tick += 20; };  // past the repaint throttle: every pump repaints
+  wc.Execute();
+  std::vector<std::string> lines;
+  for (const std::string& l : ui.syncedProgressLines)
+    if (lines.empty() || lines.back() != l) lines.push_back(l);
+  EXPECT_EQ(lines, (std::vector<std::string>{"Progress :", "Progress : 4.10 Kb of 10.00 Kb",
+                                             "Progress : 8.19 Kb of 10.00 Kb", "Progress : 10.00 Kb of 10.00 Kb"}));
 }
 
 TEST_F(HttpDownloadFake, WithoutLengthTheBarStandsStill) {

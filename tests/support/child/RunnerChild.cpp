@@ -1,4 +1,4 @@
-#include "tests/runner/RunnerChild.h"
+#include "tests/support/child/RunnerChild.h"
 
 #include <chrono>
 #include <cstdlib>

@@ -1,0 +1,27 @@
+// Whether a name from outside (a manifest line, a cabinet entry) may be written
+// below the installation directory. Every component that turns such a name into a
+// local path asks here first; nothing else decides it.
+#pragma once
+
+#include <string>
+
+namespace nolt {
+
+// Where a name comes from. A cabinet entry becomes a file, so it must name one; a
+// manifest name is only looked up and queued.
+enum class NameUse { ManifestEntry, CabinetEntry };
+
+// True when name, taken relative to the installation directory, stays inside it.
+// Either separator counts on both targets. Refused:
+//   - a control byte (0x00-0x1F, 0x7F) anywhere: no such name reaches a system call;
+//   - an absolute name, or one with a UNC prefix (a leading '\' or '/');
+//   - any ':' (a drive such as "C:x", or an NTFS stream such as "a.dll:s");
+//   - a component of dots and blanks with two dots in a row ("..", "...", ". .."):
+//     Windows drops trailing dots and blanks, so it climbs like "..";
+//   - for a cabinet entry also an empty name and a trailing separator ("sub\"),
+//     which name no file.
+// Examples: "sub\a.dll" and "a..b" stay inside; "..\a", "\\srv\s\a", "C:a",
+// "a:b", "x\.. \y" do not.
+bool StaysInside(const std::string& name, NameUse use);
+
+}  // namespace nolt

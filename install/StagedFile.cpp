@@ -1,0 +1,103 @@
+#include "install/StagedFile.h"
+
+#include <cstring>
+
+#include "install/LocalFiles.h"
+
+namespace nolt {
+
+bool StagedFile::Create(const std::string& target) {
+  Discard();
+  if (target.empty() || DirectoryOf(target) == target) return false;
+  std::string temp;
+  const plat::FileHandle h = plat::files().CreateTempFileIn(DirectoryOf(target), &temp);
+  if (h == plat::kInvalidFile) return false;
+  state_ = State::Open;
+  target_ = target;
+  temp_ = temp;
+  file_ = h;
+  written_ = 0;
+  return true;
+}
+
+void StagedFile::Write(const void* data, std::uint32_t count) {
+  if (pendingSize_ + count > kWriteChunk) Flush();
+  written_ += count;
+  if (count >= kWriteChunk) {
+    WriteThrough(data, count);
+    return;
+  }
+  if (!pending_) pending_ = std::make_unique_for_overwrite<char[]>(kWriteChunk);
+  std::memcpy(pending_.get() + pendingSize_, data, count);
+  pendingSize_ += count;
+}
+
+char* StagedFile::NextBlock(std::uint32_t count) {
+  if (pendingSize_ + count > kWriteChunk) Flush();
+  if (!pending_) pending_ = std::make_unique_for_overwrite<char[]>(kWriteChunk);
+  return pending_.get() + pendingSize_;
+}
+
+void StagedFile::Flush() {
+  if (pendingSize_ == 0) return;
+  const std::uint32_t n = pendingSize_;
+  pendingSize_ = 0;
+  WriteThrough(pending_.get(), n);
+}
+
+void StagedFile::WriteThrough(const void* data, std::uint32_t count) {
+  auto& files = plat::files();
+  std::uint32_t written = 0;
+  if (files.WriteFile(file_, data, count, &written) && written == count) return;
+  const std::uint32_t code = files.GetLastError();
+  Discard();
+  RaiseInOutError(code);
+}
+
+bool StagedFile::Close() {
+  if (state_ != State::Open) return false;
+  Flush();
+  // A temporary file is private to its creator; the finished file gets the
+  // permissions of the one it replaces, or those of a new file.
+  plat::files().FinishInstalledFile(file_, target_);
+  return CloseAs(State::Finished);
+}
+
+bool StagedFile::CloseUnfinished() { return state_ == State::Open && CloseAs(State::GivenUp); }
+
+bool StagedFile::CloseAs(State after) {
+  const plat::FileHandle h = file_;
+  file_ = plat::kInvalidFile;
+  const bool closed = plat::files().CloseHandle(h);
+  state_ = closed ? after : State::GivenUp;
+  return closed;
+}
+
+bool StagedFile::Commit() {
+  if (state_ == State::None) return false;
+  if (state_ == State::Open) Close();
+  auto& files = plat::files();
+  const bool moved = state_ == State::Finished && files.MoveFileReplace(temp_, target_);
+  if (!moved) files.DeleteFileA(temp_);
+  temp_.clear();
+  state_ = State::None;
+  return moved;
+}
+
+void StagedFile::Discard() {
+  pendingSize_ = 0;
+  if (state_ == State::None) return;
+  auto& files = plat::files();
+  if (state_ == State::Open) files.CloseHandle(file_);
+  file_ = plat::kInvalidFile;
+  files.DeleteFileA(temp_);
+  temp_.clear();
+  state_ = State::None;
+}
+
+void RaiseInOutError(std::uint32_t code) {
+  if (code == 0) code = plat::kErrorDiskFull;
+  throw plat::EInOutError(code, plat::files().ErrorText(code));
+}
+
+}  // namespace nolt

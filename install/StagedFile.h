@@ -1,0 +1,89 @@
+// The one way a file is installed: its bytes go to a temporary file in the target's
+// directory, which replaces the target in one step when it is complete. Every
+// other way out (Discard, a failed write, destruction) removes the temporary file,
+// and an existing target stays as it was: a cancel, a broken connection, a damaged
+// cabinet or a killed process never leaves half a file in place of a good one.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/Files.h"
+
+namespace nolt {
+
+class StagedFile {
+ public:
+  static constexpr std::uint32_t kWriteChunk = 64 * 1024;
+
+  StagedFile() = default;
+  ~StagedFile() { Discard(); }
+  StagedFile(const StagedFile&) = delete;
+  StagedFile& operator=(const StagedFile&) = delete;
+
+  // Creates the temporary file beside target, after discarding any earlier one.
+  // False, with nothing created, when target names no file (it is empty or ends in
+  // a separator) or its directory takes no new file.
+  bool Create(const std::string& target);
+
+  // Gathered writes, for a transfer that writes block by block. The bytes are
+  // written in writes of kWriteChunk: one system call per 4 KiB block would cost
+  // more than the network does on a fast link. A failed write removes the temporary
+  // file and raises plat::EInOutError.
+  void Write(const void* data, std::uint32_t count);
+  // Room for the next count bytes (at most kWriteChunk), to read a block straight
+  // into the write buffer without another copy; Append then keeps what was read.
+  char* NextBlock(std::uint32_t count);
+  void Append(std::uint32_t count) {
+    pendingSize_ += count;
+    written_ += count;
+  }
+
+  // Direct writes, for a library that writes through the handle itself (a cabinet
+  // decoder): it reports each count that reached the file with Wrote.
+  plat::FileHandle Handle() const { return file_; }
+  bool Holds(plat::FileHandle h) const { return state_ == State::Open && file_ == h; }
+  void Wrote(std::uint32_t count) { written_ += count; }
+  // Every byte given to the file so far, gathered or direct.
+  std::uint64_t Written() const { return written_; }
+
+  // Writes what is gathered (raising as Write does), gives the file the permissions
+  // of a file installed at the target (plat::Files::FinishInstalledFile) and closes
+  // it. False when the close fails; plat::files().GetLastError() tells why, and the
+  // temporary file stays until Commit or Discard.
+  bool Close();
+  // Closes the file without finishing it, for a writer that gives it up: Commit
+  // will not install it, and Discard (or the next Create) removes it.
+  bool CloseUnfinished();
+  // Close when still open, then the move over the target. False when the file was
+  // given up or the close or the move failed; no temporary file remains either way.
+  bool Commit();
+  // Closes and removes the temporary file.
+  void Discard();
+
+  const std::string& TempPath() const { return temp_; }
+
+ private:
+  // None: no temporary file. Open: being written. Finished: closed by Close, ready
+  // to be moved. GivenUp: closed otherwise, never to be moved.
+  enum class State { None, Open, Finished, GivenUp };
+
+  void WriteThrough(const void* data, std::uint32_t count);
+  void Flush();
+  bool CloseAs(State after);
+
+  State state_ = State::None;
+  std::string target_;
+  std::string temp_;
+  plat::FileHandle file_ = plat::kInvalidFile;
+  std::unique_ptr<char[]> pending_;  // kWriteChunk bytes, allocated once per file
+  std::uint32_t pendingSize_ = 0;
+  std::uint64_t written_ = 0;
+};
+
+// Raises plat::EInOutError for a failed operation on a local file with the system's
+// code and text; a code of 0 (a short write without a reason) is a full disk.
+[[noreturn]] void RaiseInOutError(std::uint32_t code);
+
+}  // namespace nolt
