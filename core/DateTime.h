@@ -3,6 +3,7 @@
 // through these; none counts days itself.
 #pragma once
 
+#include <cfloat>
 #include <cstdint>
 
 #include "platform/Clock.h"
@@ -11,6 +12,12 @@ namespace nolt {
 
 // Days since 30 December 1899; the fraction is the time of day.
 using TDateTime = double;
+
+// Dates are compared for equality (the newer-only checks), so every intermediate
+// result must be rounded to double as on 64-bit builds. x87 arithmetic keeps 80-bit
+// intermediates and makes a date unequal to itself once stored: the 32-bit Windows
+// build computes with SSE2 (-msse2 -mfpmath=sse).
+static_assert(FLT_EVAL_METHOD == 0, "floating-point intermediates must be rounded to their type");
 
 // A calendar record -> TDateTime: the day number of its date plus the fraction of
 // the day of its time, to the millisecond. False, and nothing written, for a record
