@@ -78,6 +78,9 @@ class Win32Internet final : public Internet {
 
   bool HttpSendRequestExA(HInternet request, const InternetBuffers* buffersIn, std::uint32_t flags,
                           std::uintptr_t context) override {
+    // The record of this target's layout: 40 bytes, as the caller says, on the
+    // 32-bit program.
+    static_assert(sizeof(void*) != 4 || sizeof(INTERNET_BUFFERSA) == kInternetBuffersSize);
     INTERNET_BUFFERSA b{};
     b.dwStructSize = sizeof b;
     if (buffersIn) {
