@@ -36,15 +36,20 @@ void TWebCopy::SetFileLine(const std::string& fileName, const std::string& serve
   d->SetFileLine(line);
 }
 
-void TWebCopy::UpdateProgress(std::uint64_t done64, std::uint32_t total, std::uint32_t startTick,
+void TWebCopy::UpdateProgress(std::uint64_t done, std::uint32_t total, std::uint32_t startTick,
                               const std::string& action) {
+  UpdateProgress(done, total, startTick, action, total != 0);
+}
+
+void TWebCopy::UpdateProgress(std::uint64_t done64, std::uint32_t total, std::uint32_t startTick,
+                              const std::string& action, bool withTotal) {
   // The low 32 bits of the count are what is shown and passed to the events. The
   // bar moves for every block; the lines are formatted when the dialog is synced or
   // read (TWcProgressDialog::DeferProgressLine).
   const auto done = static_cast<std::uint32_t>(done64);
   if (TWcProgressDialog* d = Dialog()) {
-    if (total != 0) d->SetProgressPosition(static_cast<int>(Round(done * 100.0 / total)));
-    d->DeferProgressLine(done, total);
+    if (withTotal && total != 0) d->SetProgressPosition(static_cast<int>(Round(done * 100.0 / total)));
+    d->DeferProgressLine(done, withTotal ? total : 0);
   }
   if (OnCopyProgress) OnCopyProgress(this, FileNumber, done, total);
   // The handler may have ended the dialog.
