@@ -1,10 +1,14 @@
-// Win32 implementation of the internet seam: a thin pass-through to wininet.dll.
-// Must contain only Win32-specific code.
+// Win32 implementation of the internet seam: a thin pass-through to wininet.dll,
+// except that an upload's announced length is kept, so that a body is never sent
+// longer than announced and a short one is never waited on. Must contain only
+// Win32-specific code.
 #include "platform/Internet.h"
 
 #include <windows.h>
 #include <wininet.h>
 
+#include <map>
+#include <mutex>
 #include <vector>
 
 namespace plat {
@@ -20,7 +24,10 @@ class Win32Internet final : public Internet {
                            proxyBypass.empty() ? nullptr : proxyBypass.c_str(), flags);
   }
 
-  bool InternetCloseHandle(HInternet h) override { return ::InternetCloseHandle(H(h)) != 0; }
+  bool InternetCloseHandle(HInternet h) override {
+    Forget(h);
+    return ::InternetCloseHandle(H(h)) != 0;
+  }
 
   HInternet InternetOpenUrlA(HInternet internet, const std::string& url, const char* headers,
                              std::uint32_t headersLength, std::uint32_t flags, std::uintptr_t context) override {
@@ -88,18 +95,56 @@ class Win32Internet final : public Internet {
       b.dwHeadersLength = static_cast<DWORD>(buffersIn->header.size());
       b.dwBufferTotal = buffersIn->bufferTotal;
     }
-    return ::HttpSendRequestExA(H(request), buffersIn ? &b : nullptr, nullptr, flags, context) != 0;
+    if (!::HttpSendRequestExA(H(request), buffersIn ? &b : nullptr, nullptr, flags, context)) return false;
+    std::lock_guard<std::mutex> lock(lock_);
+    bodies_[request] = Body{b.dwBufferTotal, 0};
+    return true;
   }
 
   bool InternetWriteFile(HInternet h, const void* buffer, std::uint32_t count, std::uint32_t* written) override {
+    *written = 0;
+    {
+      // Bytes past the announced length would run into what the server reads as
+      // the next request.
+      std::lock_guard<std::mutex> lock(lock_);
+      auto body = bodies_.find(h);
+      if (body != bodies_.end() && count > body->second.announced - body->second.written) {
+        ::SetLastError(kErrorInternetIncorrectHandleState);
+        return false;
+      }
+    }
     DWORD n = 0;
     BOOL ok = ::InternetWriteFile(H(h), buffer, count, &n);
     *written = n;
+    std::lock_guard<std::mutex> lock(lock_);
+    auto body = bodies_.find(h);
+    if (body != bodies_.end()) body->second.written += n;
     return ok != 0;
   }
 
   bool HttpEndRequestA(HInternet request, std::uint32_t flags, std::uintptr_t context) override {
-    return ::HttpEndRequestA(H(request), nullptr, flags, context) != 0;
+    {
+      // WinINet would wait for the answer to a body that the server, still expecting
+      // the rest, never gives. The request is given up instead; closing its handle
+      // drops the connection.
+      std::lock_guard<std::mutex> lock(lock_);
+      auto body = bodies_.find(request);
+      if (body != bodies_.end() && body->second.written < body->second.announced) {
+        ::SetLastError(kErrorInternetConnectionAborted);
+        return false;
+      }
+    }
+    if (!::HttpEndRequestA(H(request), nullptr, flags, context)) return false;
+    // Wine's WinINet ends a request whose connection closed before any answer as if
+    // it had been answered; without a status line nothing confirms the upload.
+    DWORD status = 0;
+    DWORD length = sizeof status;
+    if (!::HttpQueryInfoA(H(request), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length, nullptr) ||
+        status == 0) {
+      ::SetLastError(kErrorHttpInvalidServerResponse);
+      return false;
+    }
+    return true;
   }
 
   bool FtpSetCurrentDirectoryA(HInternet connection, const std::string& directory) override {
@@ -142,6 +187,21 @@ class Win32Internet final : public Internet {
                                ::GetModuleHandleA("wininet.dll"), code, 0, buf, sizeof buf, nullptr);
     return n ? std::string(buf, n) : std::string();
   }
+
+ private:
+  // The announced length of an upload's body and the bytes written so far.
+  struct Body {
+    std::uint32_t announced;
+    std::uint32_t written;
+  };
+
+  void Forget(HInternet h) {
+    std::lock_guard<std::mutex> lock(lock_);
+    bodies_.erase(h);
+  }
+
+  std::mutex lock_;
+  std::map<HInternet, Body> bodies_;
 };
 
 }  // namespace

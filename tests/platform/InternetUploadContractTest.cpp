@@ -132,6 +132,13 @@ TEST_F(InternetUpload, ABodyShorterThanAnnouncedEndsAtOnceWithoutSuccess) {
   EXPECT_FALSE(End());
   EXPECT_EQ(internet().GetLastError(), kErrorInternetConnectionAborted);
   EXPECT_FALSE(nolt::test::FileExists(server_->LocalPath("short.bin")));
+  // The connection it leaves is not taken for the next request of the session.
+  internet().InternetCloseHandle(request_);
+  internet().InternetCloseHandle(connection_);
+  ASSERT_TRUE(Start("PUT", "/next.bin", 5000));
+  EXPECT_TRUE(Write(Pattern(5000)));
+  EXPECT_TRUE(End());
+  EXPECT_EQ(nolt::test::ReadFile(server_->LocalPath("next.bin")), Pattern(5000));
 }
 
 TEST_F(InternetUpload, WritingPastTheAnnouncedLengthIsRefused) {

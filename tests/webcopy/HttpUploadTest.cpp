@@ -4,6 +4,9 @@
 // local file that changes size while it is sent.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "tests/support/ForwardingFiles.h"
 #include "tests/support/HttpServer.h"
 #include "tests/support/TestSupport.h"
@@ -140,7 +143,12 @@ TEST_F(HttpUpload, ACancelInTheMiddleEndsTheRequestAndGivesFalse) {
   wc.Execute();
   EXPECT_FALSE(item.Success);
   EXPECT_EQ(events.Text(), "FileStart 0\nCopyDone\n");
+  // The server logs the request once it sees the connection end.
   auto log = server_->Requests();
+  for (int i = 0; i < 200 && log.empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    log = server_->Requests();
+  }
   ASSERT_EQ(log.size(), 1u);
   EXPECT_LT(log[0].bodyLength, static_cast<long long>(size));
   EXPECT_FALSE(FileExists(server_->LocalPath("in/cancelled.bin")));
