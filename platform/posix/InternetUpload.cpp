@@ -217,8 +217,9 @@ bool WriteUpload(HInternet request, const void* buffer, std::uint32_t count, std
   if (!u) return false;
   if (!u->session) return Fail(kErrorInvalidHandleValue);
   if (u->state != Upload::State::Sending) return Fail(kErrorInternetIncorrectHandleState);
-  if (u->done) return FailEnded(*u);
+  // Nothing to send: an empty body may have been answered already.
   if (count == 0) return true;
+  if (u->done) return FailEnded(*u);
   // More than announced would run into what the server reads as the next request.
   if (count > u->total - u->given) return Fail(kErrorInternetIncorrectHandleState);
 

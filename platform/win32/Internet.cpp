@@ -1,7 +1,7 @@
 // Win32 implementation of the internet seam: a thin pass-through to wininet.dll,
 // except that an upload's announced length is kept, so that a body is never sent
-// longer than announced and a short one is never waited on. Must contain only
-// Win32-specific code.
+// longer than announced, and a short one is neither waited on nor leaves its
+// connection to the next request. Must contain only Win32-specific code.
 #include "platform/Internet.h"
 
 #include <windows.h>
@@ -25,8 +25,13 @@ class Win32Internet final : public Internet {
   }
 
   bool InternetCloseHandle(HInternet h) override {
-    Forget(h);
-    return ::InternetCloseHandle(H(h)) != 0;
+    const bool givenUp = Forget(h);
+    const bool closed = ::InternetCloseHandle(H(h)) != 0;
+    // WinINet keeps the connection of a request it takes for finished, and takes it
+    // for the next request to that server, whose bytes the server would then read
+    // as the rest of this body. Dropping the idle connections drops that one too.
+    if (givenUp) ::InternetSetOptionA(nullptr, INTERNET_OPTION_SETTINGS_CHANGED, nullptr, 0);
+    return closed;
   }
 
   HInternet InternetOpenUrlA(HInternet internet, const std::string& url, const char* headers,
@@ -126,7 +131,7 @@ class Win32Internet final : public Internet {
     {
       // WinINet would wait for the answer to a body that the server, still expecting
       // the rest, never gives. The request is given up instead; closing its handle
-      // drops the connection.
+      // drops the connection (InternetCloseHandle).
       std::lock_guard<std::mutex> lock(lock_);
       auto body = bodies_.find(request);
       if (body != bodies_.end() && body->second.written < body->second.announced) {
@@ -195,9 +200,14 @@ class Win32Internet final : public Internet {
     std::uint32_t written;
   };
 
-  void Forget(HInternet h) {
+  // Forgets an upload request; true when its body was not sent whole.
+  bool Forget(HInternet h) {
     std::lock_guard<std::mutex> lock(lock_);
-    bodies_.erase(h);
+    auto body = bodies_.find(h);
+    if (body == bodies_.end()) return false;
+    const bool incomplete = body->second.written < body->second.announced;
+    bodies_.erase(body);
+    return incomplete;
   }
 
   std::mutex lock_;
