@@ -106,7 +106,8 @@ class Internet {
 
   // HTTP upload and FTP. An HTTP connection names host and port; nothing goes over
   // the network before HttpSendRequestExA. kInternetFlagSecure in the request's flags
-  // makes it an HTTPS request (certificates are checked).
+  // makes it an HTTPS request (certificates are checked). An upload that moves
+  // nothing for 30 s (a server that stops reading or never answers) fails.
   virtual HInternet InternetConnectA(HInternet internet, const std::string& server, std::uint16_t port,
                                      const std::string& user, const std::string& password, std::uint32_t service,
                                      std::uint32_t flags, std::uintptr_t context) = 0;

@@ -16,6 +16,9 @@ namespace {
 
 HINTERNET H(HInternet h) { return static_cast<HINTERNET>(h); }
 
+// How long a request may move nothing before it fails.
+constexpr DWORD kStallTimeoutMs = 30000;
+
 class Win32Internet final : public Internet {
  public:
   HInternet InternetOpenA(const std::string& agent, std::uint32_t accessType, const std::string& proxy,
@@ -82,10 +85,19 @@ class Win32Internet final : public Internet {
   HInternet HttpOpenRequestA(HInternet connection, const std::string& verb, const std::string& object,
                              const std::string& version, const std::string& referrer,
                              const char* const* acceptTypes, std::uint32_t flags, std::uintptr_t context) override {
-    return ::HttpOpenRequestA(H(connection), verb.c_str(), object.c_str(),
-                              version.empty() ? nullptr : version.c_str(),
-                              referrer.empty() ? nullptr : referrer.c_str(), const_cast<LPCSTR*>(acceptTypes), flags,
-                              context);
+    HINTERNET request = ::HttpOpenRequestA(H(connection), verb.c_str(), object.c_str(),
+                                           version.empty() ? nullptr : version.c_str(),
+                                           referrer.empty() ? nullptr : referrer.c_str(),
+                                           const_cast<LPCSTR*>(acceptTypes), flags, context);
+    // A server that stops taking the body, or never answers it, ends the request
+    // after kStallTimeoutMs; Wine's WinINet would otherwise wait as long as the
+    // server holds the connection.
+    if (request) {
+      DWORD timeout = kStallTimeoutMs;
+      ::InternetSetOptionA(request, INTERNET_OPTION_SEND_TIMEOUT, &timeout, sizeof timeout);
+      ::InternetSetOptionA(request, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
+    }
+    return request;
   }
 
   bool HttpSendRequestExA(HInternet request, const InternetBuffers* buffersIn, std::uint32_t flags,

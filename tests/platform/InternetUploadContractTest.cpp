@@ -172,6 +172,18 @@ TEST_F(InternetUpload, AServerThatHangsUpFailsAWriteOrTheEnd) {
   }
 }
 
+TEST_F(InternetUpload, AServerThatStopsReadingTimesOut) {
+  // It holds the connection for 90 s, longer than the request waits.
+  ASSERT_TRUE(Start("PUT", "/stalled.bin?stall=100000", 64 * 1024 * 1024));
+  const bool wrote = Write(Pattern(64 * 1024 * 1024), 1024 * 1024);
+  const std::uint32_t code = internet().GetLastError();
+  EXPECT_FALSE(wrote);
+  // WinINet (Wine's) passes the socket's own number on.
+  constexpr std::uint32_t kWsaETimedOut = 10060;
+  EXPECT_TRUE(code == kErrorInternetTimeout || code == kWsaETimedOut) << code;
+  EXPECT_FALSE(End());
+}
+
 TEST_F(InternetUpload, TheObjectIsSentBelowTheRoot) {
   ASSERT_TRUE(Start("POST", "noslash.bin", 3));
   EXPECT_TRUE(Write("abc"));
