@@ -78,12 +78,13 @@ bool TWebCopy::HttpUpload(const std::string& URL, const std::string& TargetDir, 
     return false;
   }
 
+  BlockReader reader(file.Get());
   const std::uint32_t start = plat::sysClock().GetTickCount();
   std::uint32_t sent = 0;
   std::uint32_t count = kBlockSize;
   char block[kBlockSize];
   while (count == kBlockSize && !Cancelled) {
-    if (!fs.ReadFile(file.Get(), block, kBlockSize, &count)) RaiseInOutError(fs.GetLastError());
+    if (!reader.Read(block, kBlockSize, &count)) RaiseInOutError(fs.GetLastError());
     std::uint32_t written = 0;
     if (!net.InternetWriteFile(request.Get(), block, count, &written)) {
       const std::uint32_t code = net.GetLastError();

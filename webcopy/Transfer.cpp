@@ -3,7 +3,9 @@
 // and the error report.
 #include "webcopy/Transfer.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "install/LocalFiles.h"
 #include "platform/Clock.h"
@@ -100,6 +102,32 @@ bool TWebCopy::ChooseTarget(const std::string& TargetDir, const std::string& Tar
   }
   // A failure shows up when the file is created.
   ForceDirs(DirectoryOf(target));
+  return true;
+}
+
+bool BlockReader::Read(void* block, std::uint32_t count, std::uint32_t* read) {
+  auto* out = static_cast<char*>(block);
+  std::uint32_t got = 0;
+  while (got < count) {
+    if (begin_ == end_) {
+      if (atEnd_) break;
+      if (!buffer_) buffer_ = std::make_unique_for_overwrite<char[]>(kReadAhead);
+      std::uint32_t n = 0;
+      if (!plat::files().ReadFile(h_, buffer_.get(), kReadAhead, &n)) {
+        *read = got;
+        return false;
+      }
+      begin_ = 0;
+      end_ = n;
+      atEnd_ = n == 0;
+      continue;
+    }
+    const std::uint32_t n = std::min(count - got, end_ - begin_);
+    std::memcpy(out + got, buffer_.get() + begin_, n);
+    begin_ += n;
+    got += n;
+  }
+  *read = got;
   return true;
 }
 

@@ -16,9 +16,10 @@
 namespace plat::curlnet {
 namespace {
 
-// The ring holds four of libcurl's upload buffers.
-constexpr long kCurlUploadBlock = 64 * 1024;
-constexpr std::size_t kRingSize = 4 * kCurlUploadBlock;
+// The ring holds two of libcurl's upload buffers, so that one can be filled while
+// libcurl sends the other.
+constexpr long kCurlUploadBlock = 256 * 1024;
+constexpr std::size_t kRingSize = 2 * kCurlUploadBlock;
 
 // The server and port that HTTP requests of this connection go to.
 struct Connection final : Handle {

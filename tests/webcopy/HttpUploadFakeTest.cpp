@@ -179,6 +179,32 @@ TEST_F(HttpUploadFake, ACancelEndsTheRequestAfterTheBlockAndGivesFalse) {
   EXPECT_EQ(net.calls.back(), "InternetCloseHandle session");
 }
 
+TEST_F(HttpUploadFake, AFailedLocalReadEndsTheRunAndClosesTheHandles) {
+  // The system's files, failing every read after the first.
+  class FailingReads : public ForwardingFiles {
+   public:
+    int reads = 0;
+    bool ReadFile(plat::FileHandle h, void* b, std::uint32_t n, std::uint32_t* r) override {
+      if (++reads > 1) {
+        *r = 0;
+        real.SetLastError(plat::kErrorAccessDenied);
+        return false;
+      }
+      return real.ReadFile(h, b, n, r);
+    }
+  } files;
+  plat::ScopedSeam<plat::Files> seam(files);
+  AddItem("http://host/a", "a", 600000);  // more than one read ahead
+  try {
+    wc.Execute();
+    ADD_FAILURE() << "no error raised";
+  } catch (const plat::EInOutError& e) {
+    EXPECT_EQ(e.Code(), plat::kErrorAccessDenied);
+  }
+  EXPECT_GT(net.Count("InternetWriteFile"), 0);
+  EXPECT_EQ(net.openUploadHandles, 0);
+}
+
 TEST_F(HttpUploadFake, AFileOf4GiBOrMoreCannotBeAnnounced) {
   TWebCopyItem& item = AddItem("http://host/big", "big", 0);
   std::filesystem::resize_file(dir.path() / "big", 0x100000000ull);  // sparse
