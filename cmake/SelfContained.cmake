@@ -28,9 +28,13 @@ endif()
 # What a self-contained program may need at run time (tests/release checks it); a
 # program that keeps another shared library names it in its NOLT_SHARED_LIBRARIES.
 set(NOLT_RUNTIME_LIBRARIES libc.so.6 libm.so.6 ld-linux-x86-64.so.2 libcurl.so.4)
+# The oldest C library they start on: the static libgcc's unwinder calls
+# _dl_find_object, new in glibc 2.35 (Debian 12, Ubuntu 22.04 and later have it).
+set(NOLT_GLIBC_FLOOR 2.35)
 
 if(NOLT_SELF_CONTAINED)
-  add_link_options(-Wl,--as-needed -static-libgcc -static-libstdc++ -Wl,--exclude-libs,ALL)
+  # --gc-sections drops the unused parts of the archives (a tenth of the updater).
+  add_link_options(-Wl,--as-needed -static-libgcc -static-libstdc++ -Wl,--exclude-libs,ALL -Wl,--gc-sections)
 endif()
 
 # Parts of the C library that pkg-config names as libraries: always the system's own.

@@ -10,11 +10,13 @@ else()
                            MODULES x11 xext xfixes xrender xcursor xinerama xrandr xft fontconfig)
   if(NOLT_SELF_CONTAINED)
     # libXrandr and libXcursor, which FLTK and Xlib load at run time, are answered
-    # from the static copies. The answering archive comes after the X archives that
-    # call dlopen on the link line, and its own X archives after it.
-    add_library(nolt_x_loader STATIC ${CMAKE_CURRENT_LIST_DIR}/posix/static/XLibraries.cpp)
-    nolt_link_system_library(nolt_x_loader MODULES xrandr xcursor)
-    target_link_libraries(nolt_platform PUBLIC nolt_x_loader)
+    # from the static copies; arc4random_buf for libexpat on glibc before 2.36. This
+    # archive comes after the archives that call them on the link line, and its own
+    # X archives after it.
+    add_library(nolt_static_ui STATIC ${CMAKE_CURRENT_LIST_DIR}/posix/static/XLibraries.cpp
+                                      ${CMAKE_CURRENT_LIST_DIR}/posix/static/Arc4Random.cpp)
+    nolt_link_system_library(nolt_static_ui MODULES xrandr xcursor)
+    target_link_libraries(nolt_platform PUBLIC nolt_static_ui)
     target_link_options(nolt_platform INTERFACE "LINKER:--wrap=dlopen,--wrap=dlsym")
   endif()
 endif()

@@ -2,9 +2,10 @@
 """The Linux release programs as they travel: alone, onto a system that has only
 the C library and libcurl.
 
-    self_contained_test.py needed OBJDUMP ALLOWED PROGRAM[=EXTRA,...]...
+    self_contained_test.py needed OBJDUMP ALLOWED GLIBC PROGRAM[=EXTRA,...]...
         Every program needs (objdump -p, NEEDED) only the ALLOWED libraries (a list
-        separated by commas) and its own EXTRA ones.
+        separated by commas) and its own EXTRA ones, and no symbol of a C library
+        newer than GLIBC (such as 2.35).
 
     self_contained_test.py update ALLOWED UPDATER MKPATCH SERVER BASE_URL
         A real update by UPDATER, copied alone into an installation, from a release
@@ -36,21 +37,24 @@ def fail(text):
     return 1
 
 
-def needed_libraries(objdump, program):
-    out = subprocess.run([objdump, "-p", program], check=True, capture_output=True, text=True).stdout
-    return re.findall(r"^\s*NEEDED\s+(\S+)", out, re.M)
+def version(text):
+    return tuple(int(x) for x in text.split("."))
 
 
-def check_needed(objdump, allowed, programs):
+def check_needed(objdump, allowed, glibc, programs):
     status = 0
     for spec in programs:
         path, _, extra = spec.partition("=")
         ok = set(allowed) | set(filter(None, extra.split(",")))
-        needed = needed_libraries(objdump, path)
+        out = subprocess.run([objdump, "-p", path], check=True, capture_output=True, text=True).stdout
+        needed = re.findall(r"^\s*NEEDED\s+(\S+)", out, re.M)
+        newest = max(re.findall(r"\sGLIBC_([0-9.]+)$", out, re.M), key=version, default="0")
+        print("%s: %s; glibc %s" % (os.path.basename(path), " ".join(needed), newest))
         other = [n for n in needed if n not in ok]
-        print("%s: %s" % (os.path.basename(path), " ".join(needed)))
         if other:
             status = fail("%s needs %s" % (path, " ".join(other)))
+        if version(newest) > version(glibc):
+            status = fail("%s needs glibc %s, newer than %s" % (path, newest, glibc))
     return status
 
 
@@ -206,8 +210,8 @@ def check_update(allowed, updater, mkpatch, server, base_url):
 
 
 def main(argv):
-    if len(argv) >= 4 and argv[1] == "needed":
-        return check_needed(argv[2], argv[3].split(","), argv[4:])
+    if len(argv) >= 5 and argv[1] == "needed":
+        return check_needed(argv[2], argv[3].split(","), argv[4], argv[5:])
     if len(argv) == 7 and argv[1] == "update":
         return check_update(argv[2].split(","), *argv[3:])
     print(__doc__, file=sys.stderr)
