@@ -8,7 +8,9 @@
 #   - each system library that a seam links through nolt_link_system_library(),
 #     with every library it needs in turn (pkg-config --static).
 # Symbols of the archives stay inside the program (--exclude-libs), so libcurl's
-# own shared dependencies (zlib, brotli) never bind to our static copies.
+# own shared dependencies (zlib, brotli) never bind to our static copies. The X
+# libraries that FLTK and Xlib load at run time are answered from the linked
+# copies (platform/Ui.cmake).
 #
 # NOLT_SELF_CONTAINED is on by default for a Linux Release build without
 # sanitizers (the native-release preset); the tests of tests/release then check
@@ -40,11 +42,13 @@ endif()
 # Parts of the C library that pkg-config names as libraries: always the system's own.
 set(NOLT_C_LIBRARY_PARTS c m dl pthread rt)
 
-find_package(PkgConfig REQUIRED)
+if(NOT WIN32)
+  find_package(PkgConfig REQUIRED)
+endif()
 
 # nolt_link_system_library(<target> [LIBRARY <name>] [MODULES <pkg-config module>...])
 #
-# Links a system library to <target> (PUBLIC): lib<name> given by LIBRARY (for a
+# Linux: links a system library to <target> (PUBLIC): lib<name> given by LIBRARY (for a
 # library without a pkg-config file), and the pkg-config MODULES, which are also
 # the libraries that LIBRARY needs. Self-contained, these are static archives, and
 # so is everything the modules need (pkg-config --static); configuring fails when
