@@ -64,11 +64,11 @@ RELEASE = {"a.dll": b"a, version 2\n" * 500, "same.dll": b"unchanged\n" * 30, "s
 OLD = {"a.dll": b"a, version 1\n", "same.dll": RELEASE["same.dll"]}
 
 
-def closure(sonames):
+def closure(sonames, cache):
     """The files of these libraries and of everything they need, as the loader finds them."""
     files, names = set(), set(sonames)
     for name in sonames:
-        path = next((p for n, p in cache() if n == name), None)
+        path = next((p for n, p in cache if n == name), None)
         if path is None:
             continue
         for line in subprocess.run(["ldd", path], capture_output=True, text=True).stdout.splitlines():
@@ -80,9 +80,10 @@ def closure(sonames):
     return names, files
 
 
-def cache():
+def loader_cache():
+    """(soname, path) of every library the loader knows, but the C library's NSS modules."""
     out = subprocess.run(["ldconfig", "-p"], capture_output=True, text=True, check=True).stdout
-    return re.findall(r"^\s*(\S+) \(.*\) => (\S+)$", out, re.M)
+    return [(n, p) for n, p in re.findall(r"^\s*(\S+) \(.*\) => (\S+)$", out, re.M) if not n.startswith("libnss_")]
 
 
 def write_tree(root, files):
@@ -158,7 +159,7 @@ def run_update(updater, work, hidden, kept_names, display):
                 loaded |= {os.path.basename(m) for m in re.findall(r"file=(\S+) \[", f.read())}
     if not loaded:
         status = fail("the loader left no record (LD_DEBUG=files)")
-    strange = sorted(loaded - kept_names)
+    strange = sorted(n for n in loaded - kept_names if not n.startswith("libnss_"))
     if strange:
         status = fail("the updater %s asked the loader for %s" % (what, " ".join(strange)))
     got = read_tree(install)
@@ -176,8 +177,9 @@ def check_update(allowed, updater, mkpatch, server, base_url):
     except (OSError, subprocess.SubprocessError):
         print("skipped: a mount namespace needs root")
         return 77
-    kept_names, kept_files = closure(allowed)
-    hidden = sorted({os.path.realpath(p) for _, p in cache()} - kept_files)
+    cache = loader_cache()
+    kept_names, kept_files = closure(allowed, cache)
+    hidden = sorted({os.path.realpath(p) for _, p in cache} - kept_files)
     print("hidden: %d library files, among them %s" % (len(hidden), " ".join(sorted({
         os.path.basename(p) for p in hidden if re.search(r"/lib(X11|fltk|stdc\+\+|mspack|fontconfig)\.", p)}))))
     url = urllib.parse.urlsplit(base_url)

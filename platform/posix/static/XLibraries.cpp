@@ -8,7 +8,6 @@
 // need not match them. Every other library is loaded as usual.
 #include <X11/Xcursor/Xcursor.h>
 #include <X11/extensions/Xrandr.h>
-#include <dlfcn.h>
 
 #include <cstring>
 
