@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/Ui.h"
-#include "tests/ui/NativeWindow.h"
+#include "tests/platform/NativeWindow.h"
 #include "webcopy/WcLogin.h"
 
 using namespace plat;
