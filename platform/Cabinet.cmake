@@ -2,7 +2,6 @@
 # decodes cabinets with libmspack.
 if(NOT WIN32)
   find_path(MSPACK_INCLUDE_DIR mspack.h REQUIRED)
-  find_library(MSPACK_LIBRARY mspack REQUIRED)
   target_include_directories(nolt_platform PRIVATE ${MSPACK_INCLUDE_DIR})
-  target_link_libraries(nolt_platform PUBLIC ${MSPACK_LIBRARY})
+  nolt_link_system_library(nolt_platform MODULES libmspack)
 endif()

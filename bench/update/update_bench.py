@@ -2,16 +2,22 @@
 """Times an update run with nothing to do against reading the same files with cat.
 
 An installation of FILES files totalling TOTAL bytes is made in a temporary
-directory, with a manifest that matches every file. The manifest is served at
-the updater's base URL (http://127.0.0.1:8642/downloads/), so each run fetches
-it, checksums every file and finds nothing to fetch. With the page cache warm,
-the ratio (updater time / cat time) says how close the check is to reading.
+directory, with a manifest that matches every file. The manifest is served on
+loopback at the port of the updater's base URL, so each run fetches it,
+checksums every file and finds nothing to fetch. With the page cache warm, the
+ratio (updater time / cat time) says how close the check is to reading.
 
-Usage: update_bench.py UPDATER [--files N] [--total BYTES] [--runs N]
+Several updaters (two builds, say) are timed in the same run, in turns, over the
+same installation; their base URLs must name the same port.
+
+Usage: update_bench.py UPDATER [UPDATER...] [--port N] [--files N] [--total BYTES] [--runs N]
+  --port: the port of the base URL compiled into the updaters; by default read
+          from the CMakeCache.txt of the build beside the updater's bin/.
 """
 import argparse
 import http.server
 import os
+import re
 import shutil
 import statistics
 import subprocess
@@ -27,13 +33,33 @@ def checksum_text(data: bytes) -> str:
     return "0" if crc == 0 else "%06X" % crc
 
 
+def base_url_port(updaters) -> int:
+    """The port of NOLT_DOWNLOAD_BASE_URL in the build of each updater (bin/../CMakeCache.txt)."""
+    ports = set()
+    for u in updaters:
+        cache = os.path.join(os.path.dirname(os.path.abspath(u)), os.pardir, "CMakeCache.txt")
+        try:
+            with open(cache) as f:
+                m = re.search(r"^NOLT_DOWNLOAD_BASE_URL:\w+=http://[^/:]+:(\d+)/", f.read(), re.M)
+        except OSError:
+            m = None
+        if not m:
+            sys.exit("no base URL port in %s: give --port" % cache)
+        ports.add(int(m.group(1)))
+    if len(ports) != 1:
+        sys.exit("the updaters' base URLs name different ports: %s" % sorted(ports))
+    return ports.pop()
+
+
 def main() -> int:
     ap = argparse.ArgumentParser()
-    ap.add_argument("updater")
+    ap.add_argument("updaters", nargs="+", metavar="updater")
+    ap.add_argument("--port", type=int)
     ap.add_argument("--files", type=int, default=10000)
     ap.add_argument("--total", type=int, default=1 << 30)
     ap.add_argument("--runs", type=int, default=5)
     args = ap.parse_args()
+    port = args.port or base_url_port(args.updaters)
 
     root = tempfile.mkdtemp(prefix="nolt-update-bench-")
     try:
@@ -57,8 +83,10 @@ def main() -> int:
             names.append(path)
         with open(os.path.join(www, "nolt-patch-updater.txt"), "w", newline="") as f:
             f.writelines(lines)
-        shutil.copy(args.updater, os.path.join(install, os.path.basename(args.updater)))
-        updater = os.path.join(install, os.path.basename(args.updater))
+        updaters = []
+        for i, u in enumerate(args.updaters):
+            updaters.append(os.path.join(install, os.path.basename(u) + (".%d" % i if i else "")))
+            shutil.copy(u, updaters[-1])
 
         class Counter(http.server.SimpleHTTPRequestHandler):
             requests = 0
@@ -74,19 +102,19 @@ def main() -> int:
                 pass
 
         handler = Counter
-        server = http.server.ThreadingHTTPServer(("127.0.0.1", 8642), handler)
+        server = http.server.ThreadingHTTPServer(("127.0.0.1", port), handler)
         threading.Thread(target=server.serve_forever, daemon=True).start()
 
         import urllib.request
-        served = urllib.request.urlopen("http://127.0.0.1:8642/downloads/nolt-patch-updater.txt").read()
+        served = urllib.request.urlopen("http://127.0.0.1:%d/downloads/nolt-patch-updater.txt" % port).read()
         if served != "".join(lines).encode():
-            sys.exit("port 8642 is served by another program: stop it first")
+            sys.exit("port %d is served by another program: stop it first" % port)
 
         env = dict(os.environ)
         env.pop("DISPLAY", None)
         env.pop("WAYLAND_DISPLAY", None)
 
-        def run_updater():
+        def run_updater(updater):
             t = time.perf_counter()
             r = subprocess.run([updater], cwd=install, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
             dt = time.perf_counter() - t
@@ -105,22 +133,28 @@ def main() -> int:
             return dt
 
         run_cat()
-        run_updater()  # warm the page cache and check that nothing is fetched
+        for updater in updaters:
+            run_updater(updater)  # warm the page cache and check that nothing is fetched
         requests_before = Counter.requests
         if any(f.endswith(".cab") for _, _, fs in os.walk(install) for f in fs):
             sys.exit("the updater fetched something: the manifest does not match")
-        u, c = [], []
+        u, c = [[] for _ in updaters], []
         for _ in range(args.runs):
-            u.append(run_updater())
+            for i, updater in enumerate(updaters):
+                u[i].append(run_updater(updater))
             c.append(run_cat())
         server.shutdown()
-        if Counter.requests - requests_before != args.runs:
-            sys.exit("expected one manifest request per run, got %d" % (Counter.requests - requests_before))
-        mu, mc = statistics.median(u), statistics.median(c)
-        print("files %d, total %.1f MiB, runs %d" % (args.files, size * args.files / 2**20, args.runs))
-        print("updater (nothing to do): median %.3f s  (min %.3f)" % (mu, min(u)))
-        print("cat of the same files:    median %.3f s  (min %.3f)" % (mc, min(c)))
-        print("ratio updater / cat: %.2f" % (mu / mc))
+        expected = args.runs * len(updaters)
+        if Counter.requests - requests_before != expected:
+            sys.exit("expected one manifest request per run, got %d for %d runs"
+                     % (Counter.requests - requests_before, expected))
+        mc = statistics.median(c)
+        print("files %d, total %.1f MiB, runs %d, port %d" % (args.files, size * args.files / 2**20, args.runs, port))
+        for name, times in zip(args.updaters, u):
+            mu = statistics.median(times)
+            print("updater %s (nothing to do): median %.3f s  (min %.3f)  ratio to cat %.2f"
+                  % (name, mu, min(times), mu / mc))
+        print("cat of the same files: median %.3f s  (min %.3f)" % (mc, min(c)))
         return 0
     finally:
         shutil.rmtree(root, ignore_errors=True)
