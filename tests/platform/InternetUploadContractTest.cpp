@@ -184,13 +184,13 @@ TEST_F(InternetUpload, AServerThatStopsReadingTimesOut) {
   EXPECT_FALSE(End());
 }
 
-TEST_F(InternetUpload, TheObjectIsSentBelowTheRoot) {
-  ASSERT_TRUE(Start("POST", "noslash.bin", 3));
+TEST_F(InternetUpload, TheObjectIsSentBelowTheRootAndEscaped) {
+  ASSERT_TRUE(Start("POST", "no slash.bin", 3));
   EXPECT_TRUE(Write("abc"));
   EXPECT_TRUE(End());
   auto log = server_->Requests();
   ASSERT_EQ(log.size(), 1u);
-  EXPECT_EQ(log[0].path, "/noslash.bin");
+  EXPECT_EQ(log[0].target, "/no%20slash.bin");
 }
 
 TEST_F(InternetUpload, HandlesAreChecked) {
