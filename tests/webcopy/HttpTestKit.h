@@ -214,7 +214,6 @@ class FakeInternet : public NullInternet {
     std::uint32_t endError = 0;   // HttpEndRequestA fails with it when not 0
   };
   UploadScript uploadScript;
-  std::function<void()> onWrite;  // runs after every InternetWriteFile
   int openUploadHandles = 0;      // connections and upload requests not closed yet
 
   plat::HInternet InternetConnectA(plat::HInternet internet, const std::string& server, std::uint16_t port,
@@ -257,7 +256,6 @@ class FakeInternet : public NullInternet {
     *written = 0;
     const bool fails = ++writes_ == uploadScript.failWrite;
     if (!fails) *written = count;
-    if (onWrite) onWrite();
     return fails ? Fail(uploadScript.writeError) : true;
   }
   bool HttpEndRequestA(plat::HInternet request, std::uint32_t flags, std::uintptr_t context) override {

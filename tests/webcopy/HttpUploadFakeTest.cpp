@@ -164,21 +164,6 @@ TEST_F(HttpUploadFake, AMissingLocalFileOpensNoConnectionAndReportsNothing) {
   EXPECT_EQ(events.Text(), "FileStart 0\nFileDone 0\nFileStart 1\nFileDone 1\nCopyDone\n");
 }
 
-TEST_F(HttpUploadFake, ACancelEndsTheRequestAfterTheBlockAndGivesFalse) {
-  TWebCopyItem& item = AddItem("http://host/a", "a", 5 * 4096);
-  net.uploadScript.endError = plat::kErrorInternetConnectionAborted;  // ended short
-  net.onWrite = [&] {
-    if (net.Count("InternetWriteFile") == 2) wc.Dialog()->CancelClick();
-  };
-  wc.Execute();
-  EXPECT_FALSE(item.Success);
-  EXPECT_EQ(net.Count("InternetWriteFile"), 2);
-  EXPECT_EQ(net.Count("HttpEndRequestA"), 1);
-  // A cancel reports nothing, not even the request ended short.
-  EXPECT_EQ(events.Text(), "FileStart 0\nCopyDone\n");
-  EXPECT_EQ(net.calls.back(), "InternetCloseHandle session");
-}
-
 TEST_F(HttpUploadFake, AFailedLocalReadEndsTheRunAndClosesTheHandles) {
   // The system's files, failing every read after the first.
   class FailingReads : public ForwardingFiles {

@@ -121,9 +121,7 @@ class NoltWebCopyTest(unittest.TestCase):
               "put", self.server.url("/in/after.bin"), self.tool.path(empty)], 1, "nolt-webcopy: 404: "),
             ([], 2, "usage: nolt-webcopy"),
             (["get", self.server.url("/a")], 2, "usage: nolt-webcopy"),
-            (["fetch", "a", "b"], 2, "usage: nolt-webcopy"),
             (["get", "ftp://host/a", "dir"], 2, "usage: nolt-webcopy"),
-            (["--proxy"], 2, "usage: nolt-webcopy"),
         ]
         for args, status, line in cases:
             with self.subTest(args=args):
