@@ -115,9 +115,10 @@ class Internet {
                                      const std::string& version, const std::string& referrer,
                                      const char* const* acceptTypes, std::uint32_t flags,
                                      std::uintptr_t context) = 0;
-  // Connects and sends the request line and headers, with a Content-Length of
-  // buffersIn->bufferTotal; the body follows through InternetWriteFile. False when
-  // the server cannot be reached (kErrorInternetCannotConnect for a refused connection).
+  // Connects and starts the request, with a Content-Length of buffersIn->bufferTotal
+  // (its line and headers may travel with the first bytes of the body); the body
+  // follows through InternetWriteFile. False when the server cannot be reached
+  // (kErrorInternetCannotConnect for a refused connection).
   virtual bool HttpSendRequestExA(HInternet request, const InternetBuffers* buffersIn, std::uint32_t flags,
                                   std::uintptr_t context) = 0;
   // On an upload request: the next count bytes of the body; *written is count on
