@@ -38,12 +38,13 @@ class InternetUpload : public ::testing::Test {
 
   // Opens a request to the test server (or to another port) and starts it with the
   // announced length.
-  bool Start(const std::string& verb, const std::string& object, std::uint32_t total, int port = 0) {
+  bool Start(const std::string& verb, const std::string& object, std::uint32_t total, int port = 0,
+             std::uint32_t flags = kInternetFlagNoCacheWrite) {
     connection_ = internet().InternetConnectA(session_, "127.0.0.1",
                                               static_cast<std::uint16_t>(port ? port : server_->Port()), "", "",
                                               kInternetServiceHttp, 0, 0);
     EXPECT_NE(connection_, nullptr);
-    request_ = internet().HttpOpenRequestA(connection_, verb, object, "", "", nullptr, kInternetFlagNoCacheWrite, 0);
+    request_ = internet().HttpOpenRequestA(connection_, verb, object, "", "", nullptr, flags, 0);
     EXPECT_NE(request_, nullptr);
     InternetBuffers b;
     b.structSize = kInternetBuffersSize;
@@ -107,10 +108,17 @@ TEST_F(InternetUpload, TheBodyArrivesWholeWithItsAnnouncedLength) {
   }
 }
 
-TEST_F(InternetUpload, ARefusedConnectionFailsTheStart) {
+TEST_F(InternetUpload, AServerThatCannotBeReachedFailsTheStart) {
   // Nothing listens on port 1; the connection handle itself is no network call.
   EXPECT_FALSE(Start("PUT", "/a.bin", 10, 1));
   EXPECT_EQ(internet().GetLastError(), kErrorInternetCannotConnect);
+  internet().InternetCloseHandle(request_);
+  internet().InternetCloseHandle(connection_);
+  request_ = connection_ = nullptr;
+  // A secure request to a plain HTTP server fails its handshake.
+  EXPECT_FALSE(Start("PUT", "/a.bin", 10, 0, kInternetFlagNoCacheWrite | kInternetFlagSecure) && Write("0123456789") &&
+               End());
+  EXPECT_NE(internet().GetLastError(), 0u);
 }
 
 TEST_F(InternetUpload, ABodyShorterThanAnnouncedEndsAtOnceWithoutSuccess) {
