@@ -72,17 +72,19 @@ def sink_main(port_file):
         threading.Thread(target=serve, args=(conn,), daemon=True).start()
 
 
-def run(cmd):
-    """Wall seconds, CPU seconds and peak resident KiB of one command."""
+def run(cmd, work):
+    """Wall seconds, CPU seconds and peak resident KiB of one command. GNU time
+    measures the last two: a child forked from this Python process would count the
+    Python's pages as its own peak."""
+    stats = os.path.join(work, "time.txt")
     start = time.monotonic()
-    p = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-    _, status, usage = os.wait4(p.pid, 0)
+    p = subprocess.run(["/usr/bin/time", "-f", "%U %S %M", "-o", stats] + cmd,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
     wall = time.monotonic() - start
-    err = p.stderr.read().decode(errors="replace")
-    p.stderr.close()
-    if status != 0:
-        raise SystemExit("failed: %s\n%s" % (" ".join(cmd), err))
-    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss
+    if p.returncode != 0:
+        raise SystemExit("failed: %s\n%s" % (" ".join(cmd), p.stderr.decode(errors="replace")))
+    user, system, rss = open(stats).read().split()[-3:]
+    return wall, float(user) + float(system), int(rss)
 
 
 def main():
@@ -127,18 +129,18 @@ def main():
                 order = ("curl", "ours") if i % 2 == 0 else ("ours", "curl")
                 line = []
                 for who in order:
-                    wall, cpu, rss = run(commands[who])
+                    wall, cpu, rss = run(commands[who], work)
                     check(size)
                     results[who].append((wall, cpu, rss))
-                    line.append("%s %.3f s (%.0f MB/s, cpu %.2f s, peak %d MiB)" %
-                                (who, wall, size / wall / 1e6, cpu, rss // 1024))
+                    line.append("%s %.3f s (%.0f MB/s, cpu %.2f s, peak %.1f MiB)" %
+                                (who, wall, size / wall / 1e6, cpu, rss / 1024))
                 print("%d MiB round %d: %s" % (size_mb, i + 1, ", ".join(line)), flush=True)
             med = {who: (statistics.median(r[0] for r in rs), statistics.median(r[1] for r in rs),
                          max(r[2] for r in rs)) for who, rs in results.items()}
             print("%d MiB median: curl %.3f s (cpu %.2f s), ours %.3f s (cpu %.2f s); throughput ratio "
-                  "ours/curl = %.2f; peak resident: ours %d MiB, curl %d MiB" %
+                  "ours/curl = %.2f; peak resident: ours %.1f MiB, curl %.1f MiB" %
                   (size_mb, med["curl"][0], med["curl"][1], med["ours"][0], med["ours"][1],
-                   med["curl"][0] / med["ours"][0], med["ours"][2] // 1024, med["curl"][2] // 1024))
+                   med["curl"][0] / med["ours"][0], med["ours"][2] / 1024, med["curl"][2] / 1024))
             os.remove(path)
         print("(load average: %s)" % " ".join(open("/proc/loadavg").read().split()[:3]))
     finally:
