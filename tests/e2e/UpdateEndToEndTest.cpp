@@ -279,6 +279,11 @@ TEST_F(EndToEnd, HostileManifestsAndDamagedInstallations) {
        {"the manifest could not be fetched from " + std::string(NOLT_DOWNLOAD_BASE_URL) +
         "nolt-patch-updater.txt: Returned http error code 404"},
        {"good.dll.cab"}, [&](Dir d) { return has(d, "good.dll", "good, version 2"); }},
+      {"a manifest that cannot be written where it belongs", line("good.dll"),
+       [&](Dir d) { fs::create_directory(d / "nolt-patch-updater.txt"); }, 1,
+       {"the manifest could not be fetched from " + std::string(NOLT_DOWNLOAD_BASE_URL) +
+        "nolt-patch-updater.txt: Cannot create file"},
+       {}, [&](Dir d) { return fs::is_directory(d / "nolt-patch-updater.txt"); }},
       {"a launch that fails", "\r\n",
        [&](Dir d) {
          put(d, "pomr.exe", "not a program at all");
