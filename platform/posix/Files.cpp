@@ -49,6 +49,13 @@ bool Fail() {
   return false;
 }
 
+// True when path may go to the system; a path with a NUL fails as Windows fails it.
+bool Passable(const std::string& path) {
+  if (!HoldsNul(path)) return true;
+  lastError = kErrorInvalidName;
+  return false;
+}
+
 // Seconds and nanoseconds since 1970 <-> FILETIME.
 constexpr std::int64_t kEpochDiff = 116444736000000000LL;
 
@@ -88,6 +95,7 @@ class PosixFiles final : public Files {
  public:
   std::uint32_t GetFileAttributesA(const std::string& path) override {
     struct stat st;
+    if (!Passable(path)) return kInvalidFileAttributes;
     if (path.empty() || ::stat(path.c_str(), &st) != 0) {
       Fail();
       return kInvalidFileAttributes;
@@ -100,7 +108,17 @@ class PosixFiles final : public Files {
     return attr;
   }
 
+  bool IsRegularFile(const std::string& path) override {
+    // stat follows a link once to what it names, and never opens: a FIFO without
+    // a writer cannot make it wait.
+    struct stat st;
+    if (!Passable(path)) return false;
+    if (path.empty() || ::stat(path.c_str(), &st) != 0) return Fail();
+    return S_ISREG(st.st_mode);
+  }
+
   bool DeleteFileA(const std::string& path) override {
+    if (!Passable(path)) return false;
     struct stat st;
     if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
       lastError = kErrorAccessDenied;  // as Windows: a directory is not a file
@@ -110,12 +128,17 @@ class PosixFiles final : public Files {
   }
 
   bool CreateDirectoryA(const std::string& path) override {
+    if (!Passable(path)) return false;
     return ::mkdir(path.c_str(), 0777) == 0 || Fail();
   }
 
-  bool RemoveDirectoryA(const std::string& path) override { return ::rmdir(path.c_str()) == 0 || Fail(); }
+  bool RemoveDirectoryA(const std::string& path) override {
+    if (!Passable(path)) return false;
+    return ::rmdir(path.c_str()) == 0 || Fail();
+  }
 
   FileHandle CreateFileA(const std::string& path, FileAccess access, FileCreate create) override {
+    if (!Passable(path)) return kInvalidFile;
     int flags = O_CLOEXEC;
     switch (access) {
       case FileAccess::Read: flags |= O_RDONLY; break;
@@ -203,10 +226,12 @@ class PosixFiles final : public Files {
   }
 
   bool MoveFileReplace(const std::string& source, const std::string& target) override {
+    if (!Passable(source) || !Passable(target)) return false;
     return ::rename(source.c_str(), target.c_str()) == 0 || Fail();
   }
 
   FileHandle CreateTempFileIn(const std::string& dir, std::string* path) override {
+    if (!Passable(dir)) return kInvalidFile;
     std::string pattern = dir + ".nolt-XXXXXX";
     int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd < 0) {
@@ -218,6 +243,7 @@ class PosixFiles final : public Files {
   }
 
   std::string GetFullPathNameA(const std::string& path) override {
+    if (!Passable(path)) return {};
     if (path.empty()) {
       lastError = 87;  // ERROR_INVALID_PARAMETER
       return {};
@@ -252,6 +278,7 @@ class PosixFiles final : public Files {
   }
 
   bool FinishInstalledFile(FileHandle h, const std::string& target) override {
+    if (!Passable(target)) return false;
     const int fd = static_cast<int>(h);
     struct stat st;
     mode_t mode;
@@ -297,6 +324,7 @@ class PosixFiles final : public Files {
       case kErrorAlreadyExists:
       case kErrorFileExists: return "The file exists";
       case kErrorDiskFull: return "There is not enough space on the disk";
+      case kErrorInvalidName: return "The filename, directory name, or volume label syntax is incorrect";
       default: break;
     }
     if (code & 0x20000000u) return std::strerror(static_cast<int>(code & 0xFFFFu));

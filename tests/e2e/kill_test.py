@@ -252,7 +252,7 @@ class KillTest:
 
     def run_to_kill(self, kind, value, log):
         """Runs the updater and kills it at the moment described by (kind, value).
-        Returns (killed, seconds after start)."""
+        Returns (killed, seconds after start, exit status)."""
         st = os.stat(os.path.join(self.inst, BIG))
         big_id = (st.st_ino, st.st_mtime_ns)
         t0 = time.monotonic()
@@ -262,7 +262,7 @@ class KillTest:
         deadline = t0 + 300
         while True:
             if proc.poll() is not None:
-                return False, time.monotonic() - t0
+                return False, time.monotonic() - t0, proc.returncode
             now = time.monotonic()
             if now > deadline:
                 proc.kill()
@@ -296,7 +296,7 @@ class KillTest:
                 os.kill(proc.pid, signal.SIGKILL)
                 rc = proc.wait()
                 self.check_gone()
-                return rc == -signal.SIGKILL, now - t0
+                return rc == -signal.SIGKILL, now - t0, rc
             if kind == "at" or (kind == "after" and complete_at is not None):
                 continue  # a busy wait keeps short delays short
             time.sleep(0.0002)
@@ -488,8 +488,10 @@ class KillTest:
 
     def one_run(self, i, kind, value, log):
         self.reset()
-        killed, at = self.run_to_kill(kind, value, log)
+        killed, at, rc = self.run_to_kill(kind, value, log)
         state, packages, temps, problems = self.check_after_kill(i)
+        if not killed and rc != 0:
+            problems.append("the run ended by itself with exit code %d" % rc)
         where = self.landing(state, packages, temps) if killed else "not killed: the run had ended"
         # What the kill left may stay; the following run must add nothing.
         problems += self.complete_run(set(temps) | set(packages), log)
