@@ -67,6 +67,15 @@ inline constexpr std::uint32_t kErrorInternetExtendedError = 12003;
 inline constexpr std::uint32_t kErrorFtpTransferInProgress = 12110;
 inline constexpr std::uint32_t kErrorHttpInvalidServerResponse = 12152;
 
+// ERROR_INVALID_NAME: an FTP name that FtpSetCurrentDirectoryA, FtpCreateDirectoryA,
+// FtpFindFirstFileA or FtpOpenFileA refuse, on both targets.
+inline constexpr std::uint32_t kErrorInvalidName = 123;
+// A NUL, CR or LF in a remote name would cut the FTP command short or add one of
+// its own; such a name never reaches the server.
+inline bool BreaksFtpCommand(const std::string& name) {
+  return name.find_first_of(std::string("\0\r\n", 3)) != std::string::npos;
+}
+
 // The part of WIN32_FIND_DATAA that an FTP search delivers.
 struct FtpFindData {
   std::uint32_t attributes = 0;
@@ -134,10 +143,23 @@ class Internet {
   // kErrorInternetConnectionAborted and drops the connection, instead of waiting
   // for an answer that the server, still expecting the rest, would never send.
   virtual bool HttpEndRequestA(HInternet request, std::uint32_t flags, std::uintptr_t context) = 0;
+
+  // FTP. InternetConnectA with kInternetServiceFtp logs on at once (anonymously when
+  // user or password is empty), in passive mode with kInternetFlagPassive, else in
+  // active mode; none when the server cannot be reached (kErrorInternetCannotConnect)
+  // or refuses the logon (kErrorInternetLoginFailure). Relative names resolve against
+  // the connection's current directory. A command the server refuses fails with
+  // kErrorInternetExtendedError; a name that BreaksFtpCommand with kErrorInvalidName.
   virtual bool FtpSetCurrentDirectoryA(HInternet connection, const std::string& directory) = 0;
+  // One level: the parent must exist.
   virtual bool FtpCreateDirectoryA(HInternet connection, const std::string& directory) = 0;
+  // One file: its name, size and last-write time (UTC); none when it is not listed.
   virtual HInternet FtpFindFirstFileA(HInternet connection, const std::string& searchFile, FtpFindData* data,
                                       std::uint32_t flags, std::uintptr_t context) = 0;
+  // A file handle for InternetReadFile (kGenericRead) or InternetWriteFile
+  // (kGenericWrite); the data is streamed in both directions, never held whole.
+  // Closing a write handle completes the file on the server; on Linux the close
+  // fails when the server did not confirm it. One file at a time per connection.
   virtual HInternet FtpOpenFileA(HInternet connection, const std::string& fileName, std::uint32_t access,
                                  std::uint32_t flags, std::uintptr_t context) = 0;
 

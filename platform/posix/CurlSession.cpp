@@ -54,6 +54,20 @@ std::uint32_t ErrorFromCurl(CURLcode code, long osErrno) {
     case CURLE_SSL_CIPHER:
     case CURLE_SSL_CACERT_BADFILE: return kErrorInternetSecurityChannelError;
     case CURLE_LOGIN_DENIED: return kErrorInternetLoginFailure;
+    // The FTP server refused a command: WinINet's "extended error", whose text is
+    // the server's answer.
+    case CURLE_REMOTE_FILE_NOT_FOUND:
+    case CURLE_FTP_COULDNT_RETR_FILE:
+    case CURLE_REMOTE_ACCESS_DENIED:
+    case CURLE_QUOTE_ERROR:
+    case CURLE_UPLOAD_FAILED:
+    case CURLE_FTP_COULDNT_SET_TYPE:
+    case CURLE_FTP_PORT_FAILED: return kErrorInternetExtendedError;
+    case CURLE_FTP_ACCEPT_FAILED:
+    case CURLE_FTP_ACCEPT_TIMEOUT:
+    case CURLE_FTP_CANT_GET_HOST:
+    case CURLE_FTP_WEIRD_PASV_REPLY:
+    case CURLE_FTP_WEIRD_227_FORMAT: return kErrorInternetCannotConnect;
     case CURLE_ABORTED_BY_CALLBACK: return kErrorInternetOperationCancelled;
     case CURLE_OUT_OF_MEMORY: return kErrorNotEnoughMemory;
     default: return kErrorInternetInternalError;

@@ -39,7 +39,7 @@ std::uint32_t LastError();
 // The one place where libcurl's results become WinINet error numbers.
 std::uint32_t ErrorFromCurl(CURLcode code, long osErrno);
 
-enum class Kind { Session, Request, Connection, Upload };
+enum class Kind { Session, Request, Connection, Upload, FtpConnection, FtpFile, FtpFind };
 
 struct Handle {
   explicit Handle(Kind k) : kind(k) {}

@@ -7,6 +7,7 @@
 #include "platform/Internet.h"
 #include "platform/posix/CurlSession.h"
 #include "platform/posix/InternetErrors.h"
+#include "platform/posix/InternetFtp.h"
 #include "platform/posix/InternetUpload.h"
 
 #include <curl/curl.h>
@@ -169,6 +170,7 @@ class CurlInternet final : public Internet {
   bool InternetCloseHandle(HInternet h) override {
     auto* p = static_cast<Handle*>(h);
     if (!p || !Unregister(p)) return Fail(kErrorInvalidHandleValue);
+    if (p->kind == Kind::FtpFile) return FtpCloseFile(p);
     delete p;
     return true;
   }
@@ -286,6 +288,7 @@ class CurlInternet final : public Internet {
     *read = 0;
     Handle* p = Lookup(h);
     if (!p) return Fail(kErrorInvalidHandleValue);
+    if (p->kind == Kind::FtpFile) return FtpRead(p, buffer, count, read);
     if (p->kind != Kind::Request) return Fail(kErrorInternetIncorrectHandleType);
     auto* r = static_cast<Request*>(p);
     // Like WinINet's synchronous read, the call fills the whole count unless the body
@@ -322,11 +325,13 @@ class CurlInternet final : public Internet {
     return true;
   }
 
-  HInternet InternetConnectA(HInternet internet, const std::string& server, std::uint16_t port, const std::string&,
-                             const std::string&, std::uint32_t service, std::uint32_t flags, std::uintptr_t) override {
+  HInternet InternetConnectA(HInternet internet, const std::string& server, std::uint16_t port,
+                             const std::string& user, const std::string& password, std::uint32_t service,
+                             std::uint32_t flags, std::uintptr_t) override {
     // HTTP connections take no credentials here: the transfer engine sends none.
     if (service == kInternetServiceHttp) return ConnectHttp(internet, server, port, flags);
-    return NotBuilt();  // FTP comes with the FTP transfers
+    if (service == kInternetServiceFtp) return ConnectFtp(internet, server, port, user, password, flags);
+    return FailHandle(kErrorInvalidParameter);
   }
   HInternet HttpOpenRequestA(HInternet connection, const std::string& verb, const std::string& object,
                              const std::string&, const std::string&, const char* const*, std::uint32_t flags,
@@ -339,25 +344,27 @@ class CurlInternet final : public Internet {
   }
   bool InternetWriteFile(HInternet request, const void* buffer, std::uint32_t count,
                          std::uint32_t* written) override {
+    if (Handle* p = Lookup(request); p && p->kind == Kind::FtpFile) return FtpWrite(p, buffer, count, written);
     return WriteUpload(request, buffer, count, written);
   }
   bool HttpEndRequestA(HInternet request, std::uint32_t, std::uintptr_t) override { return EndUpload(request); }
-  bool FtpSetCurrentDirectoryA(HInternet, const std::string&) override {
-    return Fail(kErrorInternetIncorrectHandleType);
+  bool FtpSetCurrentDirectoryA(HInternet connection, const std::string& directory) override {
+    return FtpChangeDirectory(connection, directory);
   }
-  bool FtpCreateDirectoryA(HInternet, const std::string&) override { return Fail(kErrorInternetIncorrectHandleType); }
-  HInternet FtpFindFirstFileA(HInternet, const std::string&, FtpFindData*, std::uint32_t, std::uintptr_t) override {
-    return NotBuilt();
+  bool FtpCreateDirectoryA(HInternet connection, const std::string& directory) override {
+    return FtpMakeDirectory(connection, directory);
   }
-  HInternet FtpOpenFileA(HInternet, const std::string&, std::uint32_t, std::uint32_t, std::uintptr_t) override {
-    return NotBuilt();
+  HInternet FtpFindFirstFileA(HInternet connection, const std::string& searchFile, FtpFindData* data, std::uint32_t,
+                              std::uintptr_t) override {
+    return FtpFind(connection, searchFile, data);
+  }
+  HInternet FtpOpenFileA(HInternet connection, const std::string& fileName, std::uint32_t access,
+                         std::uint32_t flags, std::uintptr_t) override {
+    return FtpOpen(connection, fileName, access, flags);
   }
 
   std::uint32_t GetLastError() override { return LastError(); }
   std::string FormatMessageText(std::uint32_t code) override { return InternetErrorMessage(code); }
-
- private:
-  HInternet NotBuilt() { return FailHandle(kErrorInternetIncorrectHandleType); }
 };
 
 }  // namespace

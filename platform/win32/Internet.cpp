@@ -164,16 +164,27 @@ class Win32Internet final : public Internet {
     return true;
   }
 
+  // A name that would cut an FTP command short, or add one, is refused before
+  // WinINet could send it.
+  static bool Refused(const std::string& name) {
+    if (!BreaksFtpCommand(name)) return false;
+    ::SetLastError(kErrorInvalidName);
+    return true;
+  }
+
   bool FtpSetCurrentDirectoryA(HInternet connection, const std::string& directory) override {
+    if (Refused(directory)) return false;
     return ::FtpSetCurrentDirectoryA(H(connection), directory.c_str()) != 0;
   }
 
   bool FtpCreateDirectoryA(HInternet connection, const std::string& directory) override {
+    if (Refused(directory)) return false;
     return ::FtpCreateDirectoryA(H(connection), directory.c_str()) != 0;
   }
 
   HInternet FtpFindFirstFileA(HInternet connection, const std::string& searchFile, FtpFindData* data,
                               std::uint32_t flags, std::uintptr_t context) override {
+    if (Refused(searchFile)) return nullptr;
     WIN32_FIND_DATAA fd{};
     HINTERNET h = ::FtpFindFirstFileA(H(connection), searchFile.c_str(), &fd, flags, context);
     if (h && data) {
@@ -189,6 +200,7 @@ class Win32Internet final : public Internet {
 
   HInternet FtpOpenFileA(HInternet connection, const std::string& fileName, std::uint32_t access,
                          std::uint32_t flags, std::uintptr_t context) override {
+    if (Refused(fileName)) return nullptr;
     return ::FtpOpenFileA(H(connection), fileName.c_str(), access, flags, context);
   }
 
