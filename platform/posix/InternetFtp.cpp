@@ -432,7 +432,9 @@ HInternet FtpOpen(HInternet connection, const std::string& name, std::uint32_t a
   // Open once the server has accepted RETR or STOR.
   FtpFile* file = f.get();
   Drive(*c, [c, file] { return c->opened || file->pipe.Size() > 0 || file->paused; });
-  if (c->done && c->result != CURLE_OK) {
+  // A transfer that failed after the server accepted it opens all the same: its
+  // bytes are read first, then the failure.
+  if (c->done && c->result != CURLE_OK && !c->opened && file->pipe.Size() == 0) {
     const std::uint32_t code = ErrorFromCurl(c->result, c->osErrno);
     f.reset();
     return FailHandle(code);

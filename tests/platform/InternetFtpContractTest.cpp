@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ctime>
 
 #include "platform/Internet.h"
 #include "tests/support/FtpServer.h"
@@ -87,7 +88,12 @@ FtpServer* InternetFtp::server_ = nullptr;
 TEST_F(InternetFtp, OneLogonCarriesDirectoriesListingsReadsAndWrites) {
   const std::string data = Pattern(300000);
   server_->AddFile("pub/a.bin", data);
-  server_->SetRule("/pub/a.bin", "mtime", "20240102030405");
+  // A listing gives the minute of a file of the last months (the year alone for an
+  // older one), so the date is a recent whole minute.
+  const std::time_t when = (std::time(nullptr) - 10 * 86400) / 60 * 60;
+  char stamp[16];
+  std::strftime(stamp, sizeof stamp, "%Y%m%d%H%M%S", std::gmtime(&when));
+  server_->SetRule("/pub/a.bin", "mtime", stamp);
   ASSERT_NE(Connect(FtpServer::User(), FtpServer::Password(), true), nullptr) << internet().GetLastError();
 
   EXPECT_TRUE(internet().FtpSetCurrentDirectoryA(connection_, "/pub/"));
@@ -96,7 +102,7 @@ TEST_F(InternetFtp, OneLogonCarriesDirectoriesListingsReadsAndWrites) {
   ASSERT_NE(search, nullptr) << internet().GetLastError();
   internet().InternetCloseHandle(search);
   EXPECT_EQ(found.sizeLow, data.size());
-  EXPECT_EQ(found.lastWriteTime, (1704164645ull + 11644473600ull) * 10000000ull);  // 2024-01-02 03:04:05 UTC
+  EXPECT_EQ(found.lastWriteTime, (static_cast<std::uint64_t>(when) + 11644473600ull) * 10000000ull);
   std::string got;
   EXPECT_TRUE(ReadAll("a.bin", got));
   EXPECT_TRUE(got == data);
