@@ -29,6 +29,12 @@ class ScopedInternetHandle {
     if (h_) plat::internet().InternetCloseHandle(h_);
     h_ = nullptr;
   }
+  // Gives the handle up without closing it, for a caller that closes it itself.
+  plat::HInternet Release() {
+    plat::HInternet h = h_;
+    h_ = nullptr;
+    return h;
+  }
   plat::HInternet Get() const { return h_; }
   explicit operator bool() const { return h_ != nullptr; }
 

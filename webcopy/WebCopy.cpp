@@ -24,7 +24,7 @@ TWebCopy::TWebCopy(TComponent* owner) : TComponent(owner) {}
 TWebCopy::~TWebCopy() {
   *alive_ = false;
   dialog_.reset();
-  if (FtpConnection) plat::internet().InternetCloseHandle(FtpConnection);
+  CloseFtpConnection();
 }
 
 std::string TWebCopy::Version() const {
@@ -158,7 +158,9 @@ void TWebCopy::Execute() {
     if (OnFileDone) OnFileDone(this, idx);
   }
 
-  // 5.
+  // 5. A connection kept for an item that did not come (cancelled or not active)
+  // ends with the run, before the internet handle it belongs to.
+  CloseFtpConnection();
   if (InternetHandle) {
     plat::internet().InternetCloseHandle(InternetHandle);
     InternetHandle = nullptr;

@@ -52,6 +52,16 @@ inline constexpr int kConnect = 6;         // no connection to the server
 
 class TWebCopyItems;
 
+// The server and account of a kept FTP connection. Host, user and password are
+// compared each on its own: joined into one text, host "ab" with user "c" would
+// equal host "a" with user "bc".
+struct TFtpConnectionKey {
+  std::string Host;
+  std::string UserID;
+  std::string Password;
+  bool operator==(const TFtpConnectionKey&) const = default;
+};
+
 // One transfer. Published properties in declaration order, then the result fields
 // that a run writes.
 class TWebCopyItem : public TObject {
@@ -164,9 +174,10 @@ class TWebCopy : public TComponent {
   std::int32_t FileNumber = 0;
   std::string LastTargetFile;
   std::string LastTargetDir;
-  // The kept FTP connection.
+  // The kept FTP connection, its account (empty when none is held), and the remote
+  // directory that an upload last switched it to.
   plat::HInternet FtpConnection = nullptr;
-  std::string FtpConnectionKey;
+  TFtpConnectionKey FtpConnectionKey;
   std::string FtpCurrentDir;
 
   // The progress dialog of the current run (or one left open after it); may be null.
@@ -221,6 +232,17 @@ class TWebCopy : public TComponent {
   // target's directory. False when the overwrite was refused; release() has then been called.
   bool ChooseTarget(const std::string& TargetDir, const std::string& TargetFilename, const std::string& URL,
                     std::string& target, const std::function<void()>& release);
+
+  // The connection of an FTP item (FtpConnection.cpp): the kept one when its account
+  // is the item's, else a new logon, which replaces a kept connection of another
+  // account; isNew tells which. Null when none could be obtained.
+  plat::HInternet ObtainFtpConnection(const TFtpConnectionKey& key, std::int32_t FTPPort, bool& isNew);
+  // Keeps the connection for the next item.
+  void KeepFtpConnection(plat::HInternet connection, const TFtpConnectionKey& key);
+  // Every way out of an FTP item once it has its connection: closes it unless it is kept.
+  void ReleaseConnection(plat::HInternet connection, bool KeepConnection);
+  // Closes a kept connection (at the end of a run).
+  void CloseFtpConnection();
 
   // The credentials prompt of the HTTP download (ShowLoginDialog); tests replace it.
   virtual bool PromptLogin(const std::string& caption, std::string& userName, std::string& password);
