@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""nolt-webcopy against the HTTP test server: get and put of the same file round
-trip byte for byte in one run, the exit statuses (success, a 404 download, a refused
+"""nolt-webcopy against the HTTP and FTP test servers: get and put of the same file
+round trip byte for byte in one run, FTP items of one account share one logon, the exit statuses (success, a 404 download, a refused
 connection, wrong arguments), the error lines, the help, and the progress line
 (only on a terminal). Natively the program runs without a display.
 
@@ -63,6 +63,47 @@ class Server:
             self.proc.wait()
 
 
+class FtpServer:
+    """tests/support/nolt_ftp_server.py beside the HTTP server, under /usr/bin/python3
+    (which can import pyftpdlib)."""
+
+    USER, PASSWORD = "nolt", "s3cret"
+
+    def __init__(self, tmp):
+        self.root = os.path.join(tmp, "ftproot")
+        self.log = os.path.join(tmp, "ftp.jsonl")
+        os.makedirs(self.root)
+        port_file = os.path.join(tmp, "ftpport")
+        script = os.path.join(os.path.dirname(ARGS.server), "nolt_ftp_server.py")
+        self.proc = subprocess.Popen(["/usr/bin/python3", script, "--root", self.root, "--user", self.USER,
+                                      "--password", self.PASSWORD, "--log", self.log, "--port-file", port_file],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 30
+        while not os.path.exists(port_file):
+            if time.monotonic() > deadline:
+                raise RuntimeError("the FTP test server did not start")
+            time.sleep(0.02)
+        with open(port_file) as f:
+            self.port = int(f.read().split()[0])
+
+    def url(self, path):
+        return "ftp://%s:%s@127.0.0.1:%d%s" % (self.USER, self.PASSWORD, self.port, path)
+
+    def commands(self, name):
+        import json
+        with open(self.log) as f:
+            return [r for r in map(json.loads, f) if r.get("cmd") == name]
+
+    def stop(self):
+        # The server ends when its root is gone.
+        shutil.rmtree(self.root, ignore_errors=True)
+        try:
+            self.proc.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+
+
 class NoltWebCopyTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -70,10 +111,12 @@ class NoltWebCopyTest(unittest.TestCase):
         cls.www = os.path.join(cls.tmp, "www")
         os.makedirs(cls.www)
         cls.server = Server(cls.www)
+        cls.ftp = FtpServer(cls.tmp)
         cls.tool = Tool(ARGS.tool, ARGS.runner)
 
     @classmethod
     def tearDownClass(cls):
+        cls.ftp.stop()
         cls.server.stop()
         shutil.rmtree(cls.tmp, ignore_errors=True)
 
@@ -103,6 +146,29 @@ class NoltWebCopyTest(unittest.TestCase):
             self.assertEqual(f.read(), data)
         with open(os.path.join(out, "trip.bin"), "rb") as f:
             self.assertEqual(f.read(), data)
+
+    def test_ftp_items_of_one_account_share_one_logon(self):
+        files = {"a.bin": os.urandom(300001), "b.bin": b"\0\r\n" * 1000, "c.bin": b""}
+        os.makedirs(os.path.join(self.ftp.root, "pub"))
+        for name, data in files.items():
+            with open(os.path.join(self.ftp.root, "pub", name), "wb") as f:
+                f.write(data)
+        out = self.local("ftp-fetched")
+        args = ["--passive"]
+        for name in files:
+            args += ["ftp-get", self.ftp.url("/pub/" + name), self.tool.path(out)]
+        args += ["ftp-put", self.tool.path(self.local("ftp-fetched", "a.bin")), self.ftp.url("/up/a.bin"),
+                 "ftp-put", self.tool.path(self.local("ftp-fetched", "b.bin")), self.ftp.url("/up/b2.bin")]
+        status, _, err = self.run_tool(*args)
+        self.assertEqual(status, 0, err)
+        for name, data in files.items():
+            with open(os.path.join(out, name), "rb") as f:
+                self.assertEqual(f.read(), data, name)
+        for local, remote in (("a.bin", "a.bin"), ("b.bin", "b2.bin")):
+            with open(os.path.join(self.ftp.root, "up", remote), "rb") as f:
+                self.assertEqual(f.read(), files[local], remote)
+        self.assertEqual(len(self.ftp.commands("USER")), 1)
+        self.assertEqual(len(self.ftp.commands("PASS")), 1)
 
     def test_exit_statuses_and_error_lines(self):
         empty = self.local("empty.bin")
