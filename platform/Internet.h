@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/Clock.h"
+#include "platform/Files.h"
 #include "platform/Seam.h"
 
 namespace plat {
@@ -67,9 +68,6 @@ inline constexpr std::uint32_t kErrorInternetExtendedError = 12003;
 inline constexpr std::uint32_t kErrorFtpTransferInProgress = 12110;
 inline constexpr std::uint32_t kErrorHttpInvalidServerResponse = 12152;
 
-// ERROR_INVALID_NAME: an FTP name that FtpSetCurrentDirectoryA, FtpCreateDirectoryA,
-// FtpFindFirstFileA or FtpOpenFileA refuse, on both targets.
-inline constexpr std::uint32_t kErrorInvalidName = 123;
 // A NUL, CR or LF in a remote name would cut the FTP command short or add one of
 // its own; such a name never reaches the server.
 inline bool BreaksFtpCommand(const std::string& name) {
@@ -149,7 +147,8 @@ class Internet {
   // active mode; none when the server cannot be reached (kErrorInternetCannotConnect)
   // or refuses the logon (kErrorInternetLoginFailure). Relative names resolve against
   // the connection's current directory. A command the server refuses fails with
-  // kErrorInternetExtendedError; a name that BreaksFtpCommand with kErrorInvalidName.
+  // kErrorInternetExtendedError; a name that BreaksFtpCommand with kErrorInvalidName
+  // (Files.h).
   virtual bool FtpSetCurrentDirectoryA(HInternet connection, const std::string& directory) = 0;
   // One level: the parent must exist.
   virtual bool FtpCreateDirectoryA(HInternet connection, const std::string& directory) = 0;
