@@ -20,7 +20,7 @@
 namespace plat::curlnet {
 namespace {
 
-constexpr long kCurlBlock = 64 * 1024;
+constexpr long kCurlBlock = 256 * 1024;
 constexpr std::size_t kBufferLimit = 4 * kCurlBlock;
 constexpr int kPollMs = 20;
 // FILETIME of the Unix epoch, in 100 ns units.
