@@ -4,6 +4,7 @@
 // connection to the next request. Must contain only Win32-specific code.
 #include "platform/Internet.h"
 
+#include <winsock2.h>
 #include <windows.h>
 #include <wininet.h>
 
@@ -18,6 +19,20 @@ HINTERNET H(HInternet h) { return static_cast<HINTERNET>(h); }
 
 // How long a request may move nothing before it fails.
 constexpr DWORD kStallTimeoutMs = 30000;
+
+// Wine's WinINet passes a socket's error of an FTP transfer on as it stands; the
+// callers expect WinINet's numbers for a broken connection.
+bool FailWithInternetError() {
+  switch (::GetLastError()) {
+    case WSAECONNRESET: ::SetLastError(kErrorInternetConnectionReset); break;
+    case WSAECONNABORTED:
+    case WSAENETRESET:
+    case WSAESHUTDOWN: ::SetLastError(kErrorInternetConnectionAborted); break;
+    case WSAETIMEDOUT: ::SetLastError(kErrorInternetTimeout); break;
+    default: break;
+  }
+  return false;
+}
 
 class Win32Internet final : public Internet {
  public:
@@ -72,7 +87,7 @@ class Win32Internet final : public Internet {
     DWORD n = 0;
     BOOL ok = ::InternetReadFile(H(h), buffer, count, &n);
     *read = n;
-    return ok != 0;
+    return ok != 0 || FailWithInternetError();
   }
 
   HInternet InternetConnectA(HInternet internet, const std::string& server, std::uint16_t port,
@@ -132,11 +147,16 @@ class Win32Internet final : public Internet {
     }
     DWORD n = 0;
     BOOL ok = ::InternetWriteFile(H(h), buffer, count, &n);
+    const DWORD error = ok ? 0 : ::GetLastError();
     *written = n;
-    std::lock_guard<std::mutex> lock(lock_);
-    auto body = bodies_.find(h);
-    if (body != bodies_.end()) body->second.written += n;
-    return ok != 0;
+    {
+      std::lock_guard<std::mutex> lock(lock_);
+      auto body = bodies_.find(h);
+      if (body != bodies_.end()) body->second.written += n;
+    }
+    if (ok) return true;
+    ::SetLastError(error);
+    return FailWithInternetError();
   }
 
   bool HttpEndRequestA(HInternet request, std::uint32_t flags, std::uintptr_t context) override {

@@ -210,6 +210,25 @@ TEST_F(FtpTransfer, FailedDownloadsLeaveThePreviousFile) {
   EXPECT_TRUE(events.Has("Error 12030")) << events.Text();
   EXPECT_TRUE(events.Has("URLNotFound /missing.bin")) << events.Text();
 
+  // A cancel in the middle: the previous file stays, the kept connection is closed
+  // with the run.
+  events.lines.clear();
+  wc.Items.Clear();
+  server_->AddFile("big.bin", Pattern(3 << 20));
+  WriteFile(dir.File("big.bin"), "previous");
+  TWebCopyItem& cancelled = Add(wpFtp, "/big.bin");
+  Add(wpFtp, "/drop.bin");
+  wc.OnCopyProgress = [this](TObject*, int, std::uint32_t done, std::uint32_t) {
+    if (done == 3 * 4096) wc.Cancelled = true;
+  };
+  wc.Execute();
+  wc.OnCopyProgress = nullptr;
+  EXPECT_FALSE(cancelled.Success);
+  EXPECT_EQ(ReadFile(dir.File("big.bin")), "previous");
+  EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"big.bin", "drop.bin"}));
+  EXPECT_EQ(wc.FtpConnection, nullptr);
+  EXPECT_TRUE(Disconnected());
+
   server_->SetRule("*", "refuse_logon", "1");
   events.lines.clear();
   wc.Items.Clear();
@@ -247,17 +266,26 @@ TEST_F(FtpTransfer, UploadsMakeTheDirectoryOnceAndSendEveryBlock) {
 
 TEST_F(FtpTransfer, UploadFailures) {
   WriteFile(dir.File("x.bin"), "x");
+  WriteFile(dir.File("big.bin"), Pattern(3 << 20));
+  server_->SetRule("/big.bin", "drop", "100000");
+  // The server resets the data connection in the middle.
+  TWebCopyItem& reset = Upload(dir.File("big.bin"), "/");
   // The parent is missing too: no directory is made, nothing is reported.
   TWebCopyItem& deep = Upload(dir.File("x.bin"), "/no/such");
   // A missing local file is found out after the remote file was opened.
   TWebCopyItem& gone = Upload(dir.File("gone.bin"), "/");
   wc.Execute();
+  EXPECT_FALSE(reset.Success);
   EXPECT_FALSE(deep.Success);
   EXPECT_FALSE(gone.Success);
-  EXPECT_EQ(events.Text(), "FileStart 0\nFileDone 0\nFileStart 1\nError 1\nErrorInfo 1 Cannot open target file " +
-                               dir.File("gone.bin") + "\nFileDone 1\nCopyDone\n");
-  EXPECT_EQ(server_->Count("STOR"), 1);
-  EXPECT_EQ(server_->Count("USER"), 1);
+  ASSERT_GE(events.lines.size(), 4u);
+  EXPECT_TRUE(events.lines[1].starts_with("Error 120")) << events.Text();
+  const std::vector<std::string> rest(events.lines.end() - 7, events.lines.end());
+  EXPECT_EQ(rest, (std::vector<std::string>{"FileStart 1", "FileDone 1", "FileStart 2", "Error 1",
+                                            "ErrorInfo 1 Cannot open target file " + dir.File("gone.bin"),
+                                            "FileDone 2", "CopyDone"}))
+      << events.Text();
+  EXPECT_EQ(server_->Count("STOR"), 2);
 }
 
 }  // namespace
