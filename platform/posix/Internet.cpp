@@ -10,14 +10,16 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <set>
 #include <string_view>
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 namespace plat {
 namespace {
@@ -29,6 +31,8 @@ constexpr std::uint32_t kErrorInvalidHandleValue = 6;
 constexpr std::uint32_t kErrorNotEnoughMemory = 8;
 constexpr std::uint32_t kErrorInvalidParameter = 87;
 constexpr std::uint32_t kErrorInsufficientBuffer = 122;
+constexpr std::uint32_t kErrorInternetInvalidOption = 12009;
+constexpr std::uint32_t kErrorInternetBadOptionLength = 12010;
 constexpr std::uint32_t kErrorInternetInvalidCa = 12045;
 constexpr std::uint32_t kErrorHttpHeaderNotFound = 12150;
 constexpr std::uint32_t kErrorHttpRedirectFailed = 12156;
@@ -38,10 +42,10 @@ constexpr std::uint32_t kErrorInternetSecurityChannelError = 12157;
 constexpr std::uint32_t kInternetFlagNoAutoRedirect = 0x00200000u;
 constexpr std::uint32_t kInternetFlagPragmaNoCache = 0x00000100u;
 
-// WinINet's default limits: 60 s to connect; a transfer that receives nothing for
-// 30 s has timed out. libcurl does not count a paused transfer as slow.
-constexpr long kConnectTimeoutMs = 60000;
-constexpr long kReceiveTimeoutS = 30;
+// WinINet's default limits until InternetSetOptionA changes them: 60 s to connect,
+// 30 s for each wait for the next bytes of an answer.
+constexpr std::uint32_t kDefaultConnectTimeoutMs = 60000;
+constexpr std::uint32_t kDefaultReceiveTimeoutMs = 30000;
 constexpr int kMaxRedirects = 20;
 
 // The body is pulled on demand: libcurl hands over up to kCurlBlock bytes at a
@@ -144,6 +148,8 @@ struct Session final : Handle {
   }
 
   std::string agent;
+  std::uint32_t connectTimeoutMs = kDefaultConnectTimeoutMs;
+  std::uint32_t receiveTimeoutMs = kDefaultReceiveTimeoutMs;
   std::uint32_t accessType = kInternetOpenTypePreconfig;
   std::string proxy;
   std::string proxyBypass;
@@ -172,19 +178,32 @@ struct Request final : Handle {
     easy = nullptr;
   }
 
+  // Ends the transfer with a failure of our own (a timeout); its connection is
+  // closed, never reused.
+  void Abort(CURLcode code) {
+    if (session) curl_multi_remove_handle(session->multi, easy);
+    done = true;
+    result = code;
+  }
+
   std::size_t Buffered() const { return end - begin; }
+
+  // The value of the final answer's first header of that name.
+  const std::string* Header(std::string_view name) const;
 
   Session* session;
   CURL* easy = nullptr;
   curl_slist* headers = nullptr;
   bool followRedirects = true;
+  std::uint32_t receiveTimeoutMs = kDefaultReceiveTimeoutMs;
+  // Bytes of headers and body taken from libcurl so far: what the receive time limit watches.
+  std::uint64_t arrived = 0;
 
   // Response state, reset by every status line (a followed redirect starts anew).
   bool headersComplete = false;
   bool sawLocation = false;
   std::uint32_t status = 0;
-  std::optional<std::string> contentLength;
-  std::optional<std::string> lastModified;
+  std::vector<std::pair<std::string, std::string>> responseHeaders;
 
   // Body bytes in buffer[begin, end).
   std::unique_ptr<char[]> buffer;
@@ -249,16 +268,24 @@ std::string EscapeUrl(const std::string& url) {
   return out;
 }
 
+bool EqualsNoCase(std::string_view a, std::string_view b) { return a.size() == b.size() && StartsWithNoCase(a, b); }
+
+const std::string* Request::Header(std::string_view name) const {
+  for (const auto& [n, v] : responseHeaders)
+    if (EqualsNoCase(n, name)) return &v;
+  return nullptr;
+}
+
 size_t OnHeader(char* data, size_t size, size_t n, void* userp) {
   auto* r = static_cast<Request*>(userp);
   const size_t len = size * n;
+  r->arrived += len;
   std::string_view line(data, len);
   if (StartsWithNoCase(line, "http/")) {
     // A new response: after a followed redirect only the last one counts.
     r->headersComplete = false;
     r->sawLocation = false;
-    r->contentLength.reset();
-    r->lastModified.reset();
+    r->responseHeaders.clear();
     return len;
   }
   line = Trim(line);
@@ -277,9 +304,8 @@ size_t OnHeader(char* data, size_t size, size_t n, void* userp) {
   if (colon == std::string_view::npos) return len;
   const std::string_view name = Trim(line.substr(0, colon));
   const std::string_view value = Trim(line.substr(colon + 1));
-  if (name.size() == 14 && StartsWithNoCase(name, "content-length")) r->contentLength = std::string(value);
-  else if (name.size() == 13 && StartsWithNoCase(name, "last-modified")) r->lastModified = std::string(value);
-  else if (name.size() == 8 && StartsWithNoCase(name, "location")) r->sawLocation = true;
+  if (EqualsNoCase(name, "location")) r->sawLocation = true;
+  r->responseHeaders.emplace_back(name, value);
   return len;
 }
 
@@ -309,6 +335,7 @@ size_t OnBody(char* data, size_t size, size_t n, void* userp) {
   }
   std::memcpy(r->buffer.get() + r->end, data, len);
   r->end += len;
+  r->arrived += len;
   return len;
 }
 
@@ -326,9 +353,26 @@ void CollectDone(Session& s) {
   }
 }
 
-// Runs the session's transfers until ready() holds or the request has ended.
+std::uint64_t NowMs() {
+  return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        std::chrono::steady_clock::now().time_since_epoch())
+                                        .count());
+}
+
+// Connected and the request on its way: from here on the receive time limit holds.
+bool Connected(const Request& r) {
+  curl_off_t pre = 0;
+  return curl_easy_getinfo(r.easy, CURLINFO_PRETRANSFER_TIME_T, &pre) == CURLE_OK && pre > 0;
+}
+
+// Runs the session's transfers until ready() holds or the request has ended. Like
+// WinINet's receive time limit, a wait in which no byte of the answer arrives for
+// receiveTimeoutMs ends the request with a timeout; connecting has its own limit
+// (CURLOPT_CONNECTTIMEOUT_MS).
 template <class Ready> void Drive(Request& r, Ready ready) {
   Session& s = *r.session;
+  std::uint64_t seen = r.arrived;
+  std::uint64_t last = NowMs();
   while (!ready() && !r.done) {
     int running = 0;
     const CURLMcode mc = curl_multi_perform(s.multi, &running);
@@ -339,7 +383,37 @@ template <class Ready> void Drive(Request& r, Ready ready) {
       r.result = mc == CURLM_OUT_OF_MEMORY ? CURLE_OUT_OF_MEMORY : CURLE_RECV_ERROR;
       return;
     }
-    curl_multi_poll(s.multi, nullptr, 0, 1000, nullptr);
+    const std::uint64_t now = NowMs();
+    long wait = 1000;
+    if (r.arrived != seen || !Connected(r)) {
+      seen = r.arrived;
+      last = now;
+    } else if (r.receiveTimeoutMs != 0) {
+      if (now - last >= r.receiveTimeoutMs) {
+        r.Abort(CURLE_OPERATION_TIMEDOUT);
+        return;
+      }
+      wait = static_cast<long>(std::min<std::uint64_t>(1000, r.receiveTimeoutMs - (now - last)));
+    }
+    curl_multi_poll(s.multi, nullptr, 0, static_cast<int>(wait), nullptr);
+  }
+}
+
+// Waits until body bytes can be read, the body has ended or the request failed.
+// False with the error number set on failure; bytes that arrived before a failure
+// are delivered first.
+bool AwaitBody(Request& r) {
+  for (;;) {
+    if (r.Buffered() > 0) return true;
+    if (!r.session) return Fail(kErrorInvalidHandleValue);
+    if (r.done) return r.result == CURLE_OK || Fail(ErrorFromCurl(r.result, r.osErrno));
+    if (r.paused) {
+      // Delivers the piece libcurl held back, then reading the socket goes on.
+      r.paused = false;
+      curl_easy_pause(r.easy, CURLPAUSE_CONT);
+      continue;
+    }
+    Drive(r, [&r] { return r.Buffered() > 0 || r.paused; });
   }
 }
 
@@ -417,6 +491,7 @@ class CurlInternet final : public Internet {
       return FailHandle(kErrorInternetUnrecognizedScheme);
 
     auto r = std::make_unique<Request>(session);
+    r->receiveTimeoutMs = session->receiveTimeoutMs;
     r->easy = session->TakeEasy();
     if (!r->easy) return FailHandle(kErrorNotEnoughMemory);
     session->requests.insert(r.get());
@@ -445,9 +520,7 @@ class CurlInternet final : public Internet {
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, OnBody);
     curl_easy_setopt(e, CURLOPT_WRITEDATA, r.get());
     curl_easy_setopt(e, CURLOPT_BUFFERSIZE, kCurlBlock);
-    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
-    curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, kReceiveTimeoutS);
+    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(session->connectTimeoutMs));
     // Proxy: PRECONFIG leaves libcurl to read http_proxy, https_proxy and no_proxy
     // (the system's settings on Linux); PROXY names it; DIRECT uses none.
     if (session->accessType == kInternetOpenTypeProxy) {
@@ -483,16 +556,19 @@ class CurlInternet final : public Internet {
     auto* r = static_cast<Request*>(p);
 
     std::string value;
-    const std::optional<std::string>* header = nullptr;
+    const char* name = nullptr;
     switch (infoLevel & 0xFFFFu) {
       case kHttpQueryStatusCode: value = std::to_string(r->status); break;
-      case kHttpQueryContentLength: header = &r->contentLength; break;
-      case kHttpQueryLastModified: header = &r->lastModified; break;
+      case kHttpQueryContentLength: name = "content-length"; break;
+      case kHttpQueryLastModified: name = "last-modified"; break;
+      case kHttpQueryContentRange: name = "content-range"; break;
+      case kHttpQueryETag: name = "etag"; break;
       default: return Fail(kErrorHttpHeaderNotFound);
     }
-    if (header) {
-      if (!*header || (index && *index != 0)) return Fail(kErrorHttpHeaderNotFound);
-      value = **header;
+    const std::string* header = name ? r->Header(name) : nullptr;
+    if (name) {
+      if (!header || (index && *index != 0)) return Fail(kErrorHttpHeaderNotFound);
+      value = *header;
     }
     if (!Answer(value, infoLevel, buffer, length)) return false;
     if (header && index) ++*index;
@@ -543,31 +619,52 @@ class CurlInternet final : public Internet {
     if (count == 0) return true;
     auto* out = static_cast<char*>(buffer);
     std::uint32_t got = 0;
-    for (;;) {
-      if (const std::size_t avail = r->Buffered()) {
-        const std::size_t n = avail < count - got ? avail : count - got;
-        std::memcpy(out + got, r->buffer.get() + r->begin, n);
-        r->begin += n;
-        got += static_cast<std::uint32_t>(n);
-        if (got == count) break;
-      }
-      if (!r->session) {
+    while (got < count) {
+      if (!AwaitBody(*r)) {
         if (got) break;
-        return Fail(kErrorInvalidHandleValue);
+        return false;
       }
-      if (r->done) {
-        if (got || r->result == CURLE_OK) break;
-        return Fail(ErrorFromCurl(r->result, r->osErrno));
-      }
-      if (r->paused) {
-        // Delivers the piece libcurl held back, then reading the socket goes on.
-        r->paused = false;
-        curl_easy_pause(r->easy, CURLPAUSE_CONT);
-        continue;
-      }
-      Drive(*r, [r] { return r->Buffered() > 0 || r->paused; });
+      const std::size_t avail = r->Buffered();
+      if (avail == 0) break;  // the end of the body
+      const std::size_t n = avail < count - got ? avail : count - got;
+      std::memcpy(out + got, r->buffer.get() + r->begin, n);
+      r->begin += n;
+      got += static_cast<std::uint32_t>(n);
     }
     *read = got;
+    return true;
+  }
+
+  bool InternetQueryDataAvailable(HInternet h, std::uint32_t* available, std::uint32_t, std::uintptr_t) override {
+    *available = 0;
+    Handle* p = Lookup(h);
+    if (!p) return Fail(kErrorInvalidHandleValue);
+    if (p->kind != Kind::Request) return Fail(kErrorInternetIncorrectHandleType);
+    auto* r = static_cast<Request*>(p);
+    if (!AwaitBody(*r)) return false;
+    *available = static_cast<std::uint32_t>(std::min<std::size_t>(r->Buffered(), 0xFFFFFFFFu));
+    return true;
+  }
+
+  // The time limits, on the internet handle (for the requests opened after) or on a
+  // request (for its next waits). Sending a request is part of the wait for its
+  // answer here, so the send limit is accepted and has no effect of its own.
+  bool InternetSetOptionA(HInternet h, std::uint32_t option, const void* buffer, std::uint32_t length) override {
+    Handle* p = Lookup(h);
+    if (!p) return Fail(kErrorInvalidHandleValue);
+    if (option != kInternetOptionConnectTimeout && option != kInternetOptionReceiveTimeout &&
+        option != kInternetOptionSendTimeout)
+      return Fail(kErrorInternetInvalidOption);
+    if (!buffer || length < sizeof(std::uint32_t)) return Fail(kErrorInternetBadOptionLength);
+    std::uint32_t ms = 0;
+    std::memcpy(&ms, buffer, sizeof ms);
+    if (p->kind == Kind::Session) {
+      auto* s = static_cast<Session*>(p);
+      if (option == kInternetOptionConnectTimeout) s->connectTimeoutMs = ms;
+      if (option == kInternetOptionReceiveTimeout) s->receiveTimeoutMs = ms;
+    } else if (option == kInternetOptionReceiveTimeout) {
+      static_cast<Request*>(p)->receiveTimeoutMs = ms;
+    }
     return true;
   }
 
