@@ -177,7 +177,7 @@ class KillTest:
         self.windows = bool(self.emulator) or args.updater.lower().endswith(".exe")
         self.exe_name = os.path.basename(args.updater)
         # The updater's own temporary files: a download and an entry being unpacked.
-        self.temp_pattern = re.compile(r"^nlt[0-9A-Fa-f]{1,4}\.tmp$" if self.windows else r"^\.nolt-[A-Za-z0-9]{6}$")
+        self.temp_pattern = re.compile(r"^\.nolt-[A-Za-z0-9]{6}\.tmp$")
         self.env = dict(os.environ)
         if not self.windows:
             # Headless: no window system for the native program.
