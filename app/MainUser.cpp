@@ -3,6 +3,7 @@
 #include "app/FormBinding.h"
 #include "app/FormReader.h"
 #include "app/Manifest.h"
+#include "app/Staging.h"
 #include "core/Text.h"
 #include "crc/CRC321.h"
 #include "install/InstallName.h"
@@ -119,6 +120,8 @@ void TMainForm::FormShow(TObject*) {
   Names.clear();
   Checksums.clear();
   ReadManifestEntries();
+  // What a killed run of ours left goes before anything else is written.
+  SweepLeftovers(AppDir, Names);
   QueuePackages();
   RunPackages();
   CleanUp();
@@ -153,12 +156,18 @@ void TMainForm::QueuePackages() {
     }
     if (queue) {
       TWebCopyItem& item = UpdateFiles.Items.Add();
-      item.TargetDir = AppDir;
-      item.TargetFilename = fs.LocalName(name) + ".cab";
+      // The package arrives in the staging folder under a name of ours.
+      item.TargetDir = StagingDir(AppDir);
+      item.TargetFilename = StagedPackageName(name);
       // The URL keeps the name as written, backslashes included.
       item.URL = DownloadBaseURL + name + ".cab";
     }
   }
+  // Kept beginnings of packages no longer wanted go; the others are continued.
+  std::vector<std::string> wanted;
+  for (int i = 0; i < UpdateFiles.Items.Count(); ++i)
+    wanted.push_back(UpdateFiles.Items[i].TargetDir + UpdateFiles.Items[i].TargetFilename);
+  TidyStaging(AppDir, wanted);
 }
 
 void TMainForm::RunPackages() {
@@ -171,6 +180,8 @@ void TMainForm::CleanUp() {
   Checksums.clear();
   const std::string stale = AppDir + kStalePatchName;
   if (FileExists(stale)) plat::files().DeleteFileA(stale);  // a failure is ignored
+  // The staging folder goes unless it keeps the beginning of an interrupted package.
+  plat::files().RemoveDirectoryA(StagingDir(AppDir));
 }
 
 void TMainForm::LaunchApplication() {
@@ -184,9 +195,9 @@ void TMainForm::LaunchApplication() {
 }
 
 void TMainForm::UpdateFilesFileDone(TObject*, int idx) {
-  // Whatever the transfer left at the package path is unpacked and then deleted,
-  // whether the transfer and the unpacking succeeded or not.
-  const std::string path = AppDir + UpdateFiles.Items[idx].TargetFilename;
+  // A package is at its staged path only when this run's transfer brought it whole;
+  // it is unpacked and then deleted, whether the unpacking succeeded or not.
+  const std::string path = UpdateFiles.Items[idx].TargetDir + UpdateFiles.Items[idx].TargetFilename;
   if (!FileExists(path)) return;
   CAB.CABFile = path;
   CAB.ReadContents();
