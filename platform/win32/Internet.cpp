@@ -56,7 +56,7 @@ class Win32Internet final : public Internet {
     std::string text;
     if (headers && headersLength)
       text.assign(headers, headersLength == 0xFFFFFFFFu ? std::strlen(headers) : headersLength);
-    return TimedRequest::Open(H(internet), url, text, flags, context, limits);
+    return TimedRequest::Open(H(internet), url, text, flags, limits);
   }
 
   bool HttpQueryInfoA(HInternet request, std::uint32_t infoLevel, void* buffer, std::uint32_t* length,

@@ -15,8 +15,10 @@ constexpr DWORD kChunk = 64 * 1024;       // the largest single read of the thre
 
 std::mutex registryLock;
 std::set<TimedRequest*> registry;
+std::set<const void*> liveShared;  // the contexts StatusCallback may follow
 
 DWORD WINAPI RequestThread(void* p);
+void CALLBACK StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, void*, DWORD);
 
 // Milliseconds left of a wait that started at `start`, for WaitForSingleObject.
 DWORD Remaining(DWORD limit, DWORD start) {
@@ -34,8 +36,14 @@ struct TimedRequest::Shared {
     InitializeCriticalSection(&lock);
     changed = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     room = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    std::lock_guard<std::mutex> guard(registryLock);
+    liveShared.insert(this);
   }
   ~Shared() {
+    {
+      std::lock_guard<std::mutex> guard(registryLock);
+      liveShared.erase(this);
+    }
     CloseHandle(changed);
     CloseHandle(room);
     DeleteCriticalSection(&lock);
@@ -46,11 +54,12 @@ struct TimedRequest::Shared {
   std::string url;
   std::string headers;
   DWORD flags = 0;
-  DWORD_PTR context = 0;
 
   CRITICAL_SECTION lock;
   HANDLE changed;  // set by the thread: opened, bytes added, the body ended
   HANDLE room;     // set by the caller: bytes taken, or let go
+  bool sent = false;      // the request has gone out: the receive limit runs
+  DWORD sentTick = 0;
   bool opened = false;
   HINTERNET raw = nullptr;
   DWORD openError = 0;
@@ -77,7 +86,7 @@ void TimedRequest::Shared::Store(const char* data, DWORD n) {
 
 void TimedRequest::Shared::Thread() {
   HINTERNET h = ::InternetOpenUrlA(internet, url.c_str(), headers.empty() ? nullptr : headers.c_str(),
-                                   static_cast<DWORD>(headers.size()), flags, context);
+                                   static_cast<DWORD>(headers.size()), flags, reinterpret_cast<DWORD_PTR>(this));
   const DWORD error = ::GetLastError();
   EnterCriticalSection(&lock);
   opened = true;
@@ -131,14 +140,16 @@ void TimedRequest::Shared::Thread() {
 }
 
 TimedRequest* TimedRequest::Open(HINTERNET internet, const std::string& url, const std::string& headers, DWORD flags,
-                                 DWORD_PTR context, RequestLimits limits) {
+                                 RequestLimits limits) {
   auto s = std::make_shared<Shared>();
   s->internet = internet;
   s->url = url;
   s->headers = headers;
   s->flags = flags;
-  s->context = context;
   s->receiveMs = limits.receiveMs;
+  // Requests made through the internet handle report to StatusCallback when they are
+  // sent; only those with a context of ours are looked at.
+  ::InternetSetStatusCallbackA(internet, StatusCallback);
 
   // The thread holds its own reference, so it may outlive an abandoned request.
   auto* ref = new std::shared_ptr<Shared>(s);
@@ -151,11 +162,12 @@ TimedRequest* TimedRequest::Open(HINTERNET internet, const std::string& url, con
   }
   CloseHandle(thread);
 
-  const DWORD limit = limits.receiveMs == 0 ? 0 : limits.connectMs + limits.receiveMs;
   const DWORD start = GetTickCount();
   EnterCriticalSection(&s->lock);
   while (!s->opened) {
-    const DWORD left = Remaining(limit, start);
+    const DWORD left = limits.receiveMs == 0 ? INFINITE
+                       : s->sent             ? Remaining(limits.receiveMs, s->sentTick)
+                                             : Remaining(limits.connectMs + limits.receiveMs, start);
     if (left == 0) break;
     LeaveCriticalSection(&s->lock);
     WaitForSingleObject(s->changed, left);
@@ -263,6 +275,24 @@ bool TimedRequest::Read(void* buffer, DWORD count, DWORD* read) {
 }
 
 namespace {
+
+// Runs on the request's thread, inside its WinINet call, while the Shared it names
+// is alive (the thread holds it).
+void CALLBACK StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, void*, DWORD) {
+  if (status != INTERNET_STATUS_REQUEST_SENT || context == 0) return;
+  {
+    std::lock_guard<std::mutex> guard(registryLock);
+    if (!liveShared.count(reinterpret_cast<const void*>(context))) return;
+  }
+  auto* s = reinterpret_cast<TimedRequest::Shared*>(context);
+  EnterCriticalSection(&s->lock);
+  if (!s->opened) {
+    s->sent = true;
+    s->sentTick = GetTickCount();
+    SetEvent(s->changed);
+  }
+  LeaveCriticalSection(&s->lock);
+}
 
 DWORD WINAPI RequestThread(void* p) {
   std::unique_ptr<std::shared_ptr<TimedRequest::Shared>> own(static_cast<std::shared_ptr<TimedRequest::Shared>*>(p));

@@ -6,8 +6,11 @@
 // end the wait. So the calls that wait for the network run on a thread of the
 // request, which opens it and then reads the body ahead into a buffer, and the
 // caller waits for that thread at most the limits:
-//   - the open: the connect limit plus the receive limit;
+//   - the open: the receive limit once the request has been sent (a status callback
+//     on the internet handle tells when), the connect limit plus the receive limit
+//     before that;
 //   - every read or query: the receive limit without a new byte of the body.
+// The request's context is the seam's own, for that callback.
 // A request whose wait ran out fails with ERROR_INTERNET_TIMEOUT (12002); its thread
 // is left to end when its call returns, and then closes the WinINet handle.
 // Must contain only Win32-specific code.
@@ -31,7 +34,7 @@ class TimedRequest {
   // Opens the request on its own thread; nullptr with the thread's error set (or
   // ERROR_INTERNET_TIMEOUT) when it could not be opened in time.
   static TimedRequest* Open(HINTERNET internet, const std::string& url, const std::string& headers, DWORD flags,
-                            DWORD_PTR context, RequestLimits limits);
+                            RequestLimits limits);
   // The request behind a handle this class gave out, or nullptr.
   static TimedRequest* From(void* handle);
 

@@ -34,7 +34,9 @@ at <root>/<path> and answer 201 (PUT) or 200 (POST) with an empty body.
 
 Behaviour options, given as query parameters of the request (?drop=100&delay=1)
 or per path in the --rules file, a JSON object {"/path": {"option": "value"}}
-that is read again on every request (query parameters win):
+that is read again on every request (query parameters win); the path "*" holds
+the options of every path that has none of its own (a portal that answers every
+URL with its page):
     status=N        answer status N with the body "status N\\n"
     body=TEXT       answer TEXT instead of a file
     auth=USER:PASS  demand Basic authorization; otherwise 401 with WWW-Authenticate
@@ -101,7 +103,7 @@ def load_rules(path):
             rules = json.load(f)
     except (OSError, ValueError):
         return {}
-    return dict(rules.get(path, {}))
+    return dict(rules.get(path, rules.get("*", {})))
 
 
 class Handler(BaseHTTPRequestHandler):
