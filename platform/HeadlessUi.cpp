@@ -5,88 +5,33 @@
 
 namespace plat {
 
-WindowId HeadlessUi::CreateWindowFromModel(WindowModel* model, WindowEvents events) {
-  WindowId id = nextId_++;
-  windows_[id] = Window{model, std::move(events), false};
-  SyncWindow(id);
-  return id;
-}
-
-void HeadlessUi::SyncWindow(WindowId id) {
-  auto it = windows_.find(id);
-  if (it == windows_.end()) return;
-  Window& w = it->second;
-  if (w.model->visible && !w.shown) {
-    w.shown = true;
-    // onShow fires from the message loop, as a real window's show message does.
-    if (w.events.onShow) PostToMainThread([this, id] {
-        auto found = windows_.find(id);
-        if (found != windows_.end() && found->second.events.onShow) found->second.events.onShow();
-      });
-  } else if (!w.model->visible) {
-    w.shown = false;
-  }
-}
-
-void HeadlessUi::DestroyWindow(WindowId id) { windows_.erase(id); }
-
-int HeadlessUi::ShowModal(WindowId) { return kIdCancel; }
-
-void HeadlessUi::EndModal(WindowId, int) {}
-
-bool HeadlessUi::RunOnePosted() {
-  std::function<void()> fn;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (posted_.empty()) return false;
-    fn = std::move(posted_.front());
-    posted_.pop_front();
-  }
-  fn();
-  return true;
-}
-
 void HeadlessUi::RunMessageLoop() {
+  // One call at a time, so that the loop ends right after the call that terminates it.
   while (!Terminated()) {
-    if (!RunOnePosted()) WaitForMessage(1000);
+    if (PendingCalls() > 0)
+      RunPosted(1);
+    else
+      WaitForMessage(1000);
   }
-}
-
-void HeadlessUi::Terminate() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    terminated_ = true;
-  }
-  wake_.notify_all();
-}
-
-bool HeadlessUi::Terminated() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return terminated_;
 }
 
 void HeadlessUi::ProcessMessages() {
   // Only the calls pending now: a call that posts again waits for the next pump.
-  std::size_t n;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    n = posted_.size();
-  }
-  while (n-- > 0 && RunOnePosted()) {
-  }
-}
-
-void HeadlessUi::PostToMainThread(std::function<void()> fn) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    posted_.push_back(std::move(fn));
-  }
-  wake_.notify_all();
+  RunPendingCalls();
 }
 
 void HeadlessUi::WaitForMessage(std::uint32_t timeoutMs) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  wake_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return !posted_.empty() || terminated_; });
+  std::unique_lock<std::mutex> lock(waitMutex_);
+  // From here on every post notifies; one that came before is seen by the predicate.
+  WakeConsumed();
+  wake_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return PendingCalls() > 0 || Terminated(); });
+}
+
+void HeadlessUi::WakeForPostedCalls() {
+  // Under the waiter's lock, so that the notification cannot fall between its test
+  // and its sleep.
+  std::lock_guard<std::mutex> lock(waitMutex_);
+  wake_.notify_all();
 }
 
 int HeadlessUi::MessageBoxA(const std::string& text, const std::string& caption, std::uint32_t) {

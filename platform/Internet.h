@@ -26,6 +26,11 @@ inline constexpr std::uint32_t kInternetFlagNoCacheWrite = 0x04000000u;
 inline constexpr std::uint32_t kInternetFlagKeepConnection = 0x00400000u;
 inline constexpr std::uint32_t kInternetFlagPassive = 0x08000000u;
 inline constexpr std::uint32_t kInternetFlagTransferBinary = 0x00000002u;
+inline constexpr std::uint32_t kInternetFlagSecure = 0x00800000u;
+
+// InternetConnectA ports.
+inline constexpr std::uint16_t kInternetDefaultHttpPort = 80;
+inline constexpr std::uint16_t kInternetDefaultHttpsPort = 443;
 
 // InternetConnectA services.
 inline constexpr std::uint32_t kInternetServiceFtp = 1;
@@ -36,6 +41,9 @@ inline constexpr std::uint32_t kInternetServiceHttp = 3;
 inline constexpr std::uint32_t kInternetOptionConnectTimeout = 2;
 inline constexpr std::uint32_t kInternetOptionSendTimeout = 5;
 inline constexpr std::uint32_t kInternetOptionReceiveTimeout = 6;
+
+// HttpSendRequestExA flags.
+inline constexpr std::uint32_t kHsrInitiate = 8;
 
 // HttpQueryInfoA levels and modifiers. Without a modifier a level answers the
 // header's text as the server sent it.
@@ -60,6 +68,7 @@ inline constexpr std::uint32_t kErrorInternetNameNotResolved = 12007;
 inline constexpr std::uint32_t kErrorInternetLoginFailure = 12015;
 inline constexpr std::uint32_t kErrorInternetOperationCancelled = 12017;
 inline constexpr std::uint32_t kErrorInternetIncorrectHandleType = 12018;
+inline constexpr std::uint32_t kErrorInternetIncorrectHandleState = 12019;
 inline constexpr std::uint32_t kErrorInternetConnectionAborted = 12030;
 inline constexpr std::uint32_t kErrorInternetConnectionReset = 12031;
 inline constexpr std::uint32_t kErrorInternetCannotConnect = 12029;
@@ -76,8 +85,12 @@ struct FtpFindData {
   std::string fileName;
 };
 
-// INTERNET_BUFFERSA as HttpSendRequestExA reads it: the announced body length.
+// INTERNET_BUFFERSA as HttpSendRequestExA reads it: the record's size as the caller
+// fills it in (40, the record of the 32-bit program), extra header lines, and the
+// announced body length. Each target passes the record of its own layout.
+inline constexpr std::uint32_t kInternetBuffersSize = 40;
 struct InternetBuffers {
+  std::uint32_t structSize = 0;
   std::string header;
   std::uint32_t bufferTotal = 0;
 };
@@ -109,7 +122,10 @@ class Internet {
   // request, and the longest wait for the next bytes of an answer).
   virtual bool InternetSetOptionA(HInternet h, std::uint32_t option, const void* buffer, std::uint32_t length) = 0;
 
-  // HTTP upload and FTP.
+  // HTTP upload and FTP. An HTTP connection names host and port; nothing goes over
+  // the network before HttpSendRequestExA. kInternetFlagSecure in the request's flags
+  // makes it an HTTPS request (certificates are checked). An upload that moves
+  // nothing for 30 s (a server that stops reading or never answers) fails.
   virtual HInternet InternetConnectA(HInternet internet, const std::string& server, std::uint16_t port,
                                      const std::string& user, const std::string& password, std::uint32_t service,
                                      std::uint32_t flags, std::uintptr_t context) = 0;
@@ -117,9 +133,24 @@ class Internet {
                                      const std::string& version, const std::string& referrer,
                                      const char* const* acceptTypes, std::uint32_t flags,
                                      std::uintptr_t context) = 0;
+  // Connects and starts the request, with a Content-Length of buffersIn->bufferTotal
+  // (its line and headers may travel with the first bytes of the body); the body
+  // follows through InternetWriteFile. False when the server cannot be reached
+  // (kErrorInternetCannotConnect for a refused connection).
   virtual bool HttpSendRequestExA(HInternet request, const InternetBuffers* buffersIn, std::uint32_t flags,
                                   std::uintptr_t context) = 0;
+  // On an upload request: the next count bytes of the body; *written is count on
+  // success. A write of 0 bytes does nothing and succeeds; a write that would go
+  // past the announced length is refused (kErrorInternetIncorrectHandleState). The body is streamed:
+  // nothing keeps more than a small window of it. A write may succeed while bytes
+  // of earlier writes are still on their way; a failure of theirs is reported by a
+  // later write or by HttpEndRequestA.
   virtual bool InternetWriteFile(HInternet h, const void* buffer, std::uint32_t count, std::uint32_t* written) = 0;
+  // Ends an upload: true once the whole announced body went out and the server's
+  // answer has begun (its status is not judged). A body shorter than announced (a
+  // cancel, a failed write) cannot be completed: the call then fails at once with
+  // kErrorInternetConnectionAborted and drops the connection, instead of waiting
+  // for an answer that the server, still expecting the rest, would never send.
   virtual bool HttpEndRequestA(HInternet request, std::uint32_t flags, std::uintptr_t context) = 0;
   virtual bool FtpSetCurrentDirectoryA(HInternet connection, const std::string& directory) = 0;
   virtual bool FtpCreateDirectoryA(HInternet connection, const std::string& directory) = 0;

@@ -3,7 +3,9 @@
 // and the error report.
 #include "webcopy/Transfer.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "install/LocalFiles.h"
 #include "platform/Clock.h"
@@ -52,15 +54,20 @@ void TWebCopy::SetFileLine(const std::string& fileName, const std::string& serve
   d->SetFileLine(line);
 }
 
-void TWebCopy::UpdateProgress(std::uint64_t done64, std::uint32_t total, std::uint32_t startTick,
+void TWebCopy::UpdateProgress(std::uint64_t done, std::uint32_t total, std::uint32_t startTick,
                               const std::string& action) {
+  UpdateProgress(done, total, startTick, action, total != 0);
+}
+
+void TWebCopy::UpdateProgress(std::uint64_t done64, std::uint32_t total, std::uint32_t startTick,
+                              const std::string& action, bool withTotal) {
   // The low 32 bits of the count are what is shown and passed to the events. The
   // bar moves for every block; the lines are formatted when the dialog is synced or
   // read (TWcProgressDialog::DeferProgressLine).
   const auto done = static_cast<std::uint32_t>(done64);
   if (TWcProgressDialog* d = Dialog()) {
-    if (total != 0) d->SetProgressPosition(static_cast<int>(Round(done * 100.0 / total)));
-    d->DeferProgressLine(done, total);
+    if (withTotal && total != 0) d->SetProgressPosition(static_cast<int>(Round(done * 100.0 / total)));
+    d->DeferProgressLine(done, withTotal ? total : 0);
   }
   if (OnCopyProgress) OnCopyProgress(this, FileNumber, done, total);
   // The handler may have ended the dialog.
@@ -115,6 +122,32 @@ bool TWebCopy::ChooseTarget(const std::string& TargetDir, const std::string& Tar
   }
   // A failure shows up when the file is created.
   ForceDirs(DirectoryOf(target));
+  return true;
+}
+
+bool BlockReader::Read(void* block, std::uint32_t count, std::uint32_t* read) {
+  auto* out = static_cast<char*>(block);
+  std::uint32_t got = 0;
+  while (got < count) {
+    if (begin_ == end_) {
+      if (atEnd_) break;
+      if (!buffer_) buffer_ = std::make_unique_for_overwrite<char[]>(kReadAhead);
+      std::uint32_t n = 0;
+      if (!plat::files().ReadFile(h_, buffer_.get(), kReadAhead, &n)) {
+        *read = got;
+        return false;
+      }
+      begin_ = 0;
+      end_ = n;
+      atEnd_ = n == 0;
+      continue;
+    }
+    const std::uint32_t n = std::min(count - got, end_ - begin_);
+    std::memcpy(out + got, buffer_.get() + begin_, n);
+    begin_ += n;
+    got += n;
+  }
+  *read = got;
   return true;
 }
 

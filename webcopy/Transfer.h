@@ -1,11 +1,14 @@
 // Pieces of the transfer skeleton that the routines share besides the members of
-// TWebCopy: the time limits and the rate rule, and a WinINet handle that closes
-// itself. A downloaded file is installed through StagedFile (install/StagedFile.h).
+// TWebCopy: the time limits and the rate rule, a WinINet handle and a local file
+// that close themselves, and the block reads of a local file to send.
+// A downloaded file is installed through StagedFile (install/StagedFile.h).
 #pragma once
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 
+#include "platform/Files.h"
 #include "platform/Internet.h"
 
 namespace nolt {
@@ -65,6 +68,50 @@ class ScopedInternetHandle {
 
  private:
   plat::HInternet h_ = nullptr;
+};
+
+// Closes the local file it holds on every way out of a routine, an exception from
+// a local read included.
+class ScopedFile {
+ public:
+  explicit ScopedFile(plat::FileHandle h) : h_(h) {}
+  ~ScopedFile() { Close(); }
+  ScopedFile(const ScopedFile&) = delete;
+  ScopedFile& operator=(const ScopedFile&) = delete;
+
+  void Close() {
+    if (h_ != plat::kInvalidFile) plat::files().CloseHandle(h_);
+    h_ = plat::kInvalidFile;
+  }
+  plat::FileHandle Get() const { return h_; }
+  explicit operator bool() const { return h_ != plat::kInvalidFile; }
+
+ private:
+  plat::FileHandle h_;
+};
+
+// Reads a local file block by block for a transfer: each Read fills the whole
+// block unless the file ends first, as a block read of the runtime does. The file
+// is read ahead in kReadAhead pieces, so a 4 KiB block costs a copy instead of a
+// system call.
+class BlockReader {
+ public:
+  static constexpr std::uint32_t kReadAhead = 256 * 1024;
+
+  explicit BlockReader(plat::FileHandle h) : h_(h) {}
+  BlockReader(const BlockReader&) = delete;
+  BlockReader& operator=(const BlockReader&) = delete;
+
+  // Up to count bytes into block; *read is short of count only at the end of the
+  // file. False when the system's read fails (plat::files().GetLastError() tells why).
+  bool Read(void* block, std::uint32_t count, std::uint32_t* read);
+
+ private:
+  plat::FileHandle h_;
+  std::unique_ptr<char[]> buffer_;
+  std::uint32_t begin_ = 0;
+  std::uint32_t end_ = 0;
+  bool atEnd_ = false;
 };
 
 }  // namespace nolt

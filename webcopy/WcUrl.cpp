@@ -3,6 +3,8 @@
 // request and write the proxy credentials into a URL.
 #include "webcopy/WcUrl.h"
 
+#include <algorithm>
+
 #include "core/Text.h"
 #include "webcopy/WebCopy.h"
 
@@ -40,6 +42,35 @@ std::string ExtractURLServer(const std::string& URL) {
   p = rest.find('\\');
   if (p != std::string::npos) rest.resize(p);
   return rest;
+}
+
+HttpEndpoint ParseHttpEndpoint(const std::string& URL) {
+  HttpEndpoint e;
+  e.secure = UpperCaseAscii(URL.substr(0, 8)) == "HTTPS://";
+  std::string rest = AfterUserInfo(URL);
+  rest.resize(std::min(rest.find('/'), rest.size()));
+  // A bracketed IPv6 address keeps its colons: "[::1]:81".
+  std::string::size_type colon = std::string::npos;
+  if (!rest.empty() && rest[0] == '[' && rest.find(']') != std::string::npos) {
+    const std::string::size_type close = rest.find(']');
+    e.host = rest.substr(1, close - 1);
+    if (close + 1 < rest.size() && rest[close + 1] == ':') colon = close + 1;
+  } else {
+    colon = rest.rfind(':');
+    e.host = rest.substr(0, colon);
+  }
+  const std::string port = colon == std::string::npos ? std::string() : rest.substr(colon + 1);
+  if (port.empty()) {
+    e.port = e.secure ? 443 : 80;
+    return e;
+  }
+  unsigned long value = 0;
+  for (char c : port) {
+    if (c < '0' || c > '9' || value > 65535) return e;
+    value = value * 10 + static_cast<unsigned long>(c - '0');
+  }
+  if (value >= 1 && value <= 65535) e.port = static_cast<std::uint16_t>(value);
+  return e;
 }
 
 // "http://host:8080/x" -> "host:8080"; "http://u:p@host/x" -> "host". An "@" in the

@@ -5,6 +5,7 @@
 // fail: they return their input or a part of it.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace nolt {
@@ -13,5 +14,16 @@ namespace nolt {
 std::string ExtractURLFileName(const std::string& text);
 // The server part of a URL as shown to the user: user information and port stay.
 std::string ExtractURLServer(const std::string& URL);
+
+// Where an HTTP request for a URL goes: the host, and the port and scheme that the
+// URL names, port 80 (http) or 443 (https) when it names none. port is 0 when the
+// URL's port is no number from 1 to 65535.
+//   "https://u:p@h:8443/x" -> {"h", 8443, true}   "http://[::1]/" -> {"::1", 80, false}
+struct HttpEndpoint {
+  std::string host;
+  std::uint16_t port = 0;
+  bool secure = false;
+};
+HttpEndpoint ParseHttpEndpoint(const std::string& URL);
 
 }  // namespace nolt

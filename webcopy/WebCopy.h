@@ -215,6 +215,10 @@ class TWebCopy : public TComponent {
   void SetFileLine(const std::string& fileName, const std::string& serverLabel, const std::string& server,
                    bool showServer);
   void UpdateProgress(std::uint64_t done, std::uint32_t total, std::uint32_t startTick, const std::string& action);
+  // The same with the test of the bar and the progress line given: the upload moves
+  // them when the block's write reported bytes, not when the total is known.
+  void UpdateProgress(std::uint64_t done, std::uint32_t total, std::uint32_t startTick, const std::string& action,
+                      bool withTotal);
   // OnError and OnErrorInfo with a TransferError code, an HTTP status or a system error.
   void ReportError(int code, const std::string& text);
   // The date check: true when the transfer goes on. Otherwise release() has been

@@ -1,6 +1,7 @@
 // The FLTK view of the user-interface seam on X11: a double-buffered window per
 // model, widgets per control, the message loop on Fl::wait, and calls posted from
-// other threads woken through Fl::awake. Must contain only FLTK, X11 and POSIX code.
+// other threads woken through Fl::awake. What all views share is UiViewBase's.
+// Must contain only FLTK, X11 and POSIX code.
 #include "platform/posix/FltkUi.h"
 
 #include <FL/Fl.H>
@@ -14,13 +15,11 @@
 #include <FL/x.H>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
-#include <deque>
-#include <map>
-#include <mutex>
+#include <memory>
 #include <vector>
 
+#include "platform/UiViewBase.h"
 #include "platform/posix/FltkWidgets.h"
 
 namespace plat {
@@ -52,7 +51,7 @@ std::size_t CallbackControl(void* data) { return reinterpret_cast<std::uintptr_t
 class FltkUi;
 FltkUi* g_ui = nullptr;
 
-class FltkUi final : public Ui {
+class FltkUi final : public UiViewBase {
  public:
   explicit FltkUi(Display* display);
   ~FltkUi() override { g_ui = nullptr; }
@@ -60,20 +59,9 @@ class FltkUi final : public Ui {
   bool HasDisplay() override { return true; }
   int CaptionBarHeight() override { return kCaptionBarHeight; }
   void InitializeApplication() override {}
-  void SetApplicationTitle(const std::string& title) override { title_ = title; }
-  std::string ApplicationTitle() override { return title_; }
-
-  WindowId CreateWindowFromModel(WindowModel* model, WindowEvents events) override;
-  void SyncWindow(WindowId id) override;
-  void DestroyWindow(WindowId id) override;
-  int ShowModal(WindowId id) override;
-  void EndModal(WindowId id, int result) override;
 
   void RunMessageLoop() override;
-  void Terminate() override;
-  bool Terminated() override { return terminated_; }
   void ProcessMessages() override;
-  void PostToMainThread(std::function<void()> fn) override;
   void WaitForMessage(std::uint32_t timeoutMs) override;
 
   int MessageBoxA(const std::string& text, const std::string& caption, std::uint32_t type) override;
@@ -82,39 +70,29 @@ class FltkUi final : public Ui {
   static void InputCallback(Fl_Widget*, void* data);
   static void WindowCallback(Fl_Widget*, void* data);
 
+ protected:
+  std::unique_ptr<ViewWindow> NewWindow() override { return std::make_unique<Window>(); }
+  void BuildWindow(WindowId id, ViewWindow& w) override;
+  void DrawWindow(ViewWindow& w) override;
+  void ShowNativeWindow(ViewWindow& w) override;
+  void HideNativeWindow(ViewWindow& w) override;
+  void DestroyNativeWindow(ViewWindow& w) override;
+  void WakeForPostedCalls() override { Fl::awake(static_cast<void*>(nullptr)); }
+  bool PumpModal() override;
+
  private:
-  struct Window {
-    WindowModel* model = nullptr;
-    WindowEvents events;
+  struct Window : ViewWindow {
     Fl_Double_Window* win = nullptr;
     std::vector<Fl_Widget*> widgets;
     std::vector<Control> applied;
     std::vector<std::unique_ptr<Fl_RGB_Image>> images;
     std::string caption;
-    bool shown = false;
-    bool topmost = false;
-    bool modal = false;
-    int modalResult = 0;
   };
 
-  Window* Find(WindowId id);
+  Window* Find(WindowId id) { return static_cast<Window*>(FindRecord(id)); }
   Fl_Widget* CreateControl(Window& w, WindowId id, std::size_t index);
   void SyncControl(Window& w, std::size_t index, bool force);
   void ApplyWindowManagerHints(Window& w);
-  void Click(WindowId id, std::size_t index);
-  void UserClose(WindowId id);
-  std::size_t PendingCalls();
-  void RunPosted(std::size_t count);
-  void Wake();
-
-  std::string title_;
-  std::map<WindowId, std::unique_ptr<Window>> windows_;
-  WindowId nextId_ = 1;
-  std::atomic<bool> terminated_{false};  // Terminate may come from another thread
-
-  std::mutex mutex_;
-  std::deque<std::function<void()>> posted_;
-  std::atomic<bool> wakePending_{false};
 };
 
 FltkUi::FltkUi(Display* display) {
@@ -125,19 +103,9 @@ FltkUi::FltkUi(Display* display) {
   Fl::lock();
 }
 
-FltkUi::Window* FltkUi::Find(WindowId id) {
-  auto it = windows_.find(id);
-  return it == windows_.end() ? nullptr : it->second.get();
-}
-
-WindowId FltkUi::CreateWindowFromModel(WindowModel* model, WindowEvents events) {
-  const WindowId id = nextId_++;
-  auto owned = std::make_unique<Window>();
-  Window& w = *owned;
-  w.model = model;
-  w.events = std::move(events);
-  windows_[id] = std::move(owned);
-
+void FltkUi::BuildWindow(WindowId id, ViewWindow& base) {
+  Window& w = static_cast<Window&>(base);
+  const WindowModel* model = w.model;
   const int border = BorderWidth(model->border);
   int cw = model->clientWidth, ch = model->clientHeight;
   int ow = 2 * border + cw, oh = kCaptionBarHeight + 2 * border + ch;
@@ -169,8 +137,6 @@ WindowId FltkUi::CreateWindowFromModel(WindowModel* model, WindowEvents events) 
   for (std::size_t i = 0; i < model->controls.size(); ++i) w.widgets.push_back(CreateControl(w, id, i));
   w.win->end();
   for (std::size_t i = 0; i < model->controls.size(); ++i) SyncControl(w, i, true);
-  SyncWindow(id);
-  return id;
 }
 
 Fl_Widget* FltkUi::CreateControl(Window& w, WindowId id, std::size_t index) {
@@ -330,131 +296,66 @@ void FltkUi::ApplyWindowManagerHints(Window& w) {
   XChangeProperty(fl_display, xid, motif, motif, 32, PropModeReplace, reinterpret_cast<unsigned char*>(&hints), 5);
 }
 
-void FltkUi::SyncWindow(WindowId id) {
-  Window* w = Find(id);
-  if (!w) return;
-  WindowModel& m = *w->model;
-  if (m.caption != w->caption) {
-    w->win->copy_label(m.caption.c_str());
-    w->caption = m.caption;
+void FltkUi::DrawWindow(ViewWindow& base) {
+  Window& w = static_cast<Window&>(base);
+  const WindowModel& m = *w.model;
+  if (m.caption != w.caption) {
+    w.win->copy_label(m.caption.c_str());
+    w.caption = m.caption;
   }
-  for (std::size_t i = 0; i < w->widgets.size() && i < m.controls.size(); ++i) SyncControl(*w, i, false);
+  for (std::size_t i = 0; i < w.widgets.size() && i < m.controls.size(); ++i) SyncControl(w, i, false);
+  XFlush(fl_display);
+}
 
-  if (m.visible && !w->shown) {
-    w->shown = true;
-    if (w->modal) w->win->set_modal();
-    w->win->show();
-    ApplyWindowManagerHints(*w);
-    // The first widget that takes the focus gets it.
-    for (Fl_Widget* widget : w->widgets)
-      if (widget->visible() && widget->active() && widget->visible_focus() && widget->take_focus()) break;
-    if (m.topmost) {
-      // Above other windows: the _NET_WM_STATE_ABOVE request of the window manager protocol.
-      XEvent e{};
-      e.xclient.type = ClientMessage;
-      e.xclient.window = fl_xid(w->win);
-      e.xclient.message_type = XInternAtom(fl_display, "_NET_WM_STATE", False);
-      e.xclient.format = 32;
-      e.xclient.data.l[0] = 1;  // add
-      e.xclient.data.l[1] = static_cast<long>(XInternAtom(fl_display, "_NET_WM_STATE_ABOVE", False));
-      e.xclient.data.l[3] = 1;
-      XSendEvent(fl_display, RootWindow(fl_display, fl_screen), False,
-                 SubstructureRedirectMask | SubstructureNotifyMask, &e);
-      w->topmost = true;
-    }
-    if (w->events.onShow)
-      PostToMainThread([this, id] {
-        Window* again = Find(id);
-        if (again && again->events.onShow) again->events.onShow();
-      });
-  } else if (!m.visible && w->shown) {
-    w->shown = false;
-    w->win->hide();
+void FltkUi::ShowNativeWindow(ViewWindow& base) {
+  Window& w = static_cast<Window&>(base);
+  // FLTK sends no events to other windows while a modal one is shown.
+  if (w.modal) w.win->set_modal();
+  w.win->show();
+  ApplyWindowManagerHints(w);
+  // The first widget that takes the focus gets it.
+  for (Fl_Widget* widget : w.widgets)
+    if (widget->visible() && widget->active() && widget->visible_focus() && widget->take_focus()) break;
+  if (w.model->topmost) {
+    // Above other windows: the _NET_WM_STATE_ABOVE request of the window manager protocol.
+    XEvent e{};
+    e.xclient.type = ClientMessage;
+    e.xclient.window = fl_xid(w.win);
+    e.xclient.message_type = XInternAtom(fl_display, "_NET_WM_STATE", False);
+    e.xclient.format = 32;
+    e.xclient.data.l[0] = 1;  // add
+    e.xclient.data.l[1] = static_cast<long>(XInternAtom(fl_display, "_NET_WM_STATE_ABOVE", False));
+    e.xclient.data.l[3] = 1;
+    XSendEvent(fl_display, RootWindow(fl_display, fl_screen), False,
+               SubstructureRedirectMask | SubstructureNotifyMask, &e);
   }
   XFlush(fl_display);
 }
 
-void FltkUi::DestroyWindow(WindowId id) {
-  auto it = windows_.find(id);
-  if (it == windows_.end()) return;
-  std::unique_ptr<Window> w = std::move(it->second);
-  windows_.erase(it);
-  for (std::size_t i = 0; i < w->widgets.size(); ++i)
-    if (w->applied[i].kind == ControlKind::Animation) static_cast<FltkAnimation*>(w->widgets[i])->Play(false);
-  w->win->hide();
+void FltkUi::HideNativeWindow(ViewWindow& base) {
+  Window& w = static_cast<Window&>(base);
+  w.win->hide();
+  // A window shown modally is an ordinary one again; the flags change only while
+  // it is not shown.
+  if (!w.modal) w.win->clear_modal_states();
+  XFlush(fl_display);
+}
+
+void FltkUi::DestroyNativeWindow(ViewWindow& base) {
+  Window& w = static_cast<Window&>(base);
+  for (std::size_t i = 0; i < w.widgets.size(); ++i)
+    if (w.applied[i].kind == ControlKind::Animation) static_cast<FltkAnimation*>(w.widgets[i])->Play(false);
+  w.win->hide();
   // The images must outlive the widgets that show them: detach them first.
-  for (Fl_Widget* widget : w->widgets) widget->image(nullptr);
+  for (Fl_Widget* widget : w.widgets) widget->image(nullptr);
   // Deleted later by FLTK: this may run inside a callback of one of its widgets.
-  Fl::delete_widget(w->win);
+  Fl::delete_widget(w.win);
 }
 
-int FltkUi::ShowModal(WindowId id) {
-  Window* w = Find(id);
-  if (!w) return kIdCancel;
-  w->modal = true;
-  w->modalResult = 0;
-  w->model->visible = true;
-  // FLTK sends no events to other windows while a modal one is shown.
-  SyncWindow(id);
-  int result = kIdCancel;
-  for (;;) {
-    w = Find(id);
-    if (!w) break;
-    if (w->modalResult != 0) {
-      result = w->modalResult;
-      break;
-    }
-    Fl::wait(0.5);
-    wakePending_ = false;
-    RunPosted(PendingCalls());
-  }
-  if ((w = Find(id)) != nullptr) {
-    w->modal = false;
-    w->win->set_non_modal();
-    w->model->visible = false;
-    SyncWindow(id);
-  }
-  return result;
-}
-
-void FltkUi::EndModal(WindowId id, int result) {
-  if (Window* w = Find(id)) {
-    w->modalResult = result == 0 ? kIdCancel : result;
-    Fl::awake(static_cast<void*>(nullptr));
-  }
-}
-
-void FltkUi::Click(WindowId id, std::size_t index) {
-  Window* w = Find(id);
-  if (!w || index >= w->model->controls.size()) return;
-  const Control& c = w->model->controls[index];
-  if (!c.enabled || !c.visible) return;
-  const std::string name = c.name;
-  const int modalResult = c.modalResult;
-  if (w->events.onClick) {
-    auto onClick = w->events.onClick;  // the handler may destroy the window
-    onClick(name);
-  }
-  if (modalResult != 0)
-    if (Window* again = Find(id); again && again->modal) again->modalResult = modalResult;
-}
-
-void FltkUi::UserClose(WindowId id) {
-  Window* w = Find(id);
-  if (!w) return;
-  if (w->events.onClose) {
-    auto onClose = w->events.onClose;
-    onClose();
-    w = Find(id);
-    if (w && w->modal && w->modalResult == 0) w->modalResult = kIdCancel;
-    return;
-  }
-  if (w->modal) {
-    w->modalResult = kIdCancel;
-  } else {
-    w->model->visible = false;
-    SyncWindow(id);
-  }
+bool FltkUi::PumpModal() {
+  Fl::wait(0.5);
+  RunPendingCalls();
+  return true;
 }
 
 void FltkUi::ButtonCallback(Fl_Widget*, void* data) {
@@ -478,57 +379,20 @@ void FltkUi::WindowCallback(Fl_Widget*, void* data) {
 }
 
 void FltkUi::RunMessageLoop() {
-  while (!terminated_) {
-    wakePending_ = false;
-    RunPosted(PendingCalls());
-    if (terminated_) break;
+  while (!Terminated()) {
+    RunPendingCalls();
+    if (Terminated()) break;
     Fl::wait(0.5);
   }
-}
-
-void FltkUi::Terminate() {
-  terminated_ = true;
-  Fl::awake(static_cast<void*>(nullptr));
 }
 
 void FltkUi::ProcessMessages() {
   // Only the calls pending now: one that posts again waits for the next pump.
   const std::size_t budget = PendingCalls();
-  wakePending_ = false;
+  WakeConsumed();
   Fl::check();
   RunPosted(budget);
-  if (PendingCalls() > 0) Wake();
-}
-
-std::size_t FltkUi::PendingCalls() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return posted_.size();
-}
-
-void FltkUi::RunPosted(std::size_t count) {
-  while (count-- > 0) {
-    std::function<void()> fn;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (posted_.empty()) return;
-      fn = std::move(posted_.front());
-      posted_.pop_front();
-    }
-    fn();
-  }
-}
-
-void FltkUi::Wake() {
-  // One wake-up in the pipe at a time, so a flood of posts never fills it.
-  if (!wakePending_.exchange(true)) Fl::awake(static_cast<void*>(nullptr));
-}
-
-void FltkUi::PostToMainThread(std::function<void()> fn) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    posted_.push_back(std::move(fn));
-  }
-  Wake();
+  WakeIfPending();
 }
 
 void FltkUi::WaitForMessage(std::uint32_t timeoutMs) {

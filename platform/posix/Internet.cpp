@@ -1,51 +1,37 @@
 // Linux implementation of the internet seam over libcurl. Handles are objects of
 // ours; the internet handle owns the curl multi handle of one run, so connections
 // are reused between its requests. Only code specific to the libcurl stand-in for
-// WinINet lives here; libcurl's errors become WinINet numbers in ErrorFromCurl alone.
+// WinINet lives here: the downloads in this file, the uploads in InternetUpload.cpp,
+// what they share in CurlSession.cpp, where libcurl's errors become WinINet numbers
+// in ErrorFromCurl alone.
 #include "platform/Internet.h"
+#include "platform/posix/CurlSession.h"
 #include "platform/posix/InternetErrors.h"
+#include "platform/posix/InternetUpload.h"
 
 #include <curl/curl.h>
 #include <time.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <mutex>
-#include <set>
 #include <string_view>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
 namespace plat {
 namespace {
 
-thread_local std::uint32_t lastError = 0;
+using namespace curlnet;
 
-// Error numbers of the system and of WinINet that only this file reports.
-constexpr std::uint32_t kErrorInvalidHandleValue = 6;
-constexpr std::uint32_t kErrorNotEnoughMemory = 8;
-constexpr std::uint32_t kErrorInvalidParameter = 87;
-constexpr std::uint32_t kErrorInsufficientBuffer = 122;
 constexpr std::uint32_t kErrorInternetInvalidOption = 12009;
 constexpr std::uint32_t kErrorInternetBadOptionLength = 12010;
-constexpr std::uint32_t kErrorInternetInvalidCa = 12045;
-constexpr std::uint32_t kErrorHttpHeaderNotFound = 12150;
-constexpr std::uint32_t kErrorHttpRedirectFailed = 12156;
-constexpr std::uint32_t kErrorInternetSecurityChannelError = 12157;
 
 // Request flags that change what is sent.
 constexpr std::uint32_t kInternetFlagNoAutoRedirect = 0x00200000u;
 constexpr std::uint32_t kInternetFlagPragmaNoCache = 0x00000100u;
 
-// WinINet's default limits until InternetSetOptionA changes them: 60 s to connect,
-// 30 s for each wait for the next bytes of an answer.
-constexpr std::uint32_t kDefaultConnectTimeoutMs = 60000;
-constexpr std::uint32_t kDefaultReceiveTimeoutMs = 30000;
 constexpr int kMaxRedirects = 20;
 
 // The body is pulled on demand: libcurl hands over up to kCurlBlock bytes at a
@@ -54,136 +40,13 @@ constexpr int kMaxRedirects = 20;
 constexpr long kCurlBlock = 64 * 1024;
 constexpr std::size_t kBufferLimit = 4 * kCurlBlock;
 
-bool Fail(std::uint32_t code) {
-  lastError = code;
-  return false;
-}
-
-std::nullptr_t FailHandle(std::uint32_t code) {
-  lastError = code;
-  return nullptr;
-}
-
-// The one place where libcurl's results become WinINet error numbers.
-std::uint32_t ErrorFromCurl(CURLcode code, long osErrno) {
-  switch (code) {
-    case CURLE_OK: return 0;
-    case CURLE_UNSUPPORTED_PROTOCOL: return kErrorInternetUnrecognizedScheme;
-    case CURLE_URL_MALFORMAT: return kErrorInternetInvalidUrl;
-    case CURLE_COULDNT_RESOLVE_PROXY:
-    case CURLE_COULDNT_RESOLVE_HOST: return kErrorInternetNameNotResolved;
-    case CURLE_COULDNT_CONNECT: return kErrorInternetCannotConnect;
-    case CURLE_OPERATION_TIMEDOUT: return kErrorInternetTimeout;
-    case CURLE_PARTIAL_FILE: return kErrorInternetConnectionAborted;
-    case CURLE_SEND_ERROR:
-    case CURLE_RECV_ERROR:
-      return osErrno == ECONNRESET || osErrno == EPIPE ? kErrorInternetConnectionReset
-                                                        : kErrorInternetConnectionAborted;
-    case CURLE_GOT_NOTHING:
-    case CURLE_WEIRD_SERVER_REPLY:
-    case CURLE_HTTP2:
-    case CURLE_BAD_CONTENT_ENCODING: return kErrorHttpInvalidServerResponse;
-    case CURLE_TOO_MANY_REDIRECTS: return kErrorHttpRedirectFailed;
-    case CURLE_PEER_FAILED_VERIFICATION: return kErrorInternetInvalidCa;
-    case CURLE_SSL_CONNECT_ERROR:
-    case CURLE_SSL_CERTPROBLEM:
-    case CURLE_SSL_CIPHER:
-    case CURLE_SSL_CACERT_BADFILE: return kErrorInternetSecurityChannelError;
-    case CURLE_LOGIN_DENIED: return kErrorInternetLoginFailure;
-    case CURLE_ABORTED_BY_CALLBACK: return kErrorInternetOperationCancelled;
-    case CURLE_OUT_OF_MEMORY: return kErrorNotEnoughMemory;
-    default: return kErrorInternetInternalError;
-  }
-}
-
-enum class Kind { Session, Request };
-
-struct Handle {
-  explicit Handle(Kind k) : kind(k) {}
-  virtual ~Handle() = default;
-  Kind kind;
-};
-
-// Every handle we gave out and did not close yet, so that a stale or foreign
-// handle fails like in WinINet instead of being followed.
-std::mutex registryLock;
-std::unordered_set<Handle*> registry;
-
-void Register(Handle* h) {
-  std::lock_guard<std::mutex> lock(registryLock);
-  registry.insert(h);
-}
-
-bool Unregister(Handle* h) {
-  std::lock_guard<std::mutex> lock(registryLock);
-  return registry.erase(h) == 1;
-}
-
-Handle* Lookup(HInternet h) {
-  std::lock_guard<std::mutex> lock(registryLock);
-  auto* p = static_cast<Handle*>(h);
-  return registry.count(p) ? p : nullptr;
-}
-
-struct Request;
-
-// The internet handle: agent, proxy settings, and the multi handle that carries the
-// transfers of one run and keeps their connections for the next request.
-struct Session final : Handle {
-  Session() : Handle(Kind::Session) {}
-  ~Session() override;
-
-  CURL* TakeEasy() {
-    CURL* e = spare;
-    spare = nullptr;
-    return e ? e : curl_easy_init();
-  }
-  void ReturnEasy(CURL* e) {
-    if (spare) {
-      curl_easy_cleanup(e);
-    } else {
-      curl_easy_reset(e);
-      spare = e;
-    }
-  }
-
-  std::string agent;
-  std::uint32_t connectTimeoutMs = kDefaultConnectTimeoutMs;
-  std::uint32_t receiveTimeoutMs = kDefaultReceiveTimeoutMs;
-  std::uint32_t accessType = kInternetOpenTypePreconfig;
-  std::string proxy;
-  std::string proxyBypass;
-  CURLM* multi = nullptr;
-  CURLSH* share = nullptr;
-  CURL* spare = nullptr;
-  std::set<Request*> requests;
-};
-
 // A request opened by InternetOpenUrlA: the transfer, the response headers of the
 // final answer, and the body bytes received but not read yet.
-struct Request final : Handle {
-  explicit Request(Session* s) : Handle(Kind::Request), session(s) {}
+struct Request final : Transfer {
+  explicit Request(Session* s) : Transfer(Kind::Request, s) {}
   ~Request() override {
     Detach();
     curl_slist_free_all(headers);
-  }
-
-  // Ends the transfer; the request stays a valid handle that fails every call.
-  void Detach() {
-    if (!session) return;
-    curl_multi_remove_handle(session->multi, easy);
-    session->ReturnEasy(easy);
-    session->requests.erase(this);
-    session = nullptr;
-    easy = nullptr;
-  }
-
-  // Ends the transfer with a failure of our own (a timeout); its connection is
-  // closed, never reused.
-  void Abort(CURLcode code) {
-    if (session) curl_multi_remove_handle(session->multi, easy);
-    done = true;
-    result = code;
   }
 
   std::size_t Buffered() const { return end - begin; }
@@ -191,13 +54,8 @@ struct Request final : Handle {
   // The value of the final answer's first header of that name.
   const std::string* Header(std::string_view name) const;
 
-  Session* session;
-  CURL* easy = nullptr;
   curl_slist* headers = nullptr;
   bool followRedirects = true;
-  std::uint32_t receiveTimeoutMs = kDefaultReceiveTimeoutMs;
-  // Bytes of headers and body taken from libcurl so far: what the receive time limit watches.
-  std::uint64_t arrived = 0;
 
   // Response state, reset by every status line (a followed redirect starts anew).
   bool headersComplete = false;
@@ -211,62 +69,7 @@ struct Request final : Handle {
   std::size_t begin = 0;
   std::size_t end = 0;
   bool paused = false;
-
-  bool done = false;
-  CURLcode result = CURLE_OK;
-  long osErrno = 0;
 };
-
-Session::~Session() {
-  // Closing the internet handle ends its requests, as in WinINet; their handles
-  // stay valid until closed and fail every other call.
-  while (!requests.empty()) (*requests.begin())->Detach();
-  if (spare) curl_easy_cleanup(spare);
-  if (multi) curl_multi_cleanup(multi);
-  if (share) curl_share_cleanup(share);
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != prefix[i]) return false;
-  }
-  return true;
-}
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
-    s.remove_suffix(1);
-  return s;
-}
-
-// WinINet escapes what may not stand in a URL (a space in a file name, 8-bit
-// bytes); libcurl refuses such URLs, so they are escaped here the same way. Like
-// WinINet, a backslash before the query is sent as '/': "base/sub\a.cab" asks for
-// "base/sub/a.cab" on both targets.
-std::string EscapeUrl(const std::string& url) {
-  static const char hex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(url.size());
-  bool inQuery = false;
-  for (char ch : url) {
-    auto c = static_cast<unsigned char>(ch);
-    if (ch == '?' || ch == '#') inQuery = true;
-    if (ch == '\\' && !inQuery) {
-      out += '/';
-    } else if (c <= 0x20 || c >= 0x7F) {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    } else {
-      out += ch;
-    }
-  }
-  return out;
-}
 
 bool EqualsNoCase(std::string_view a, std::string_view b) { return a.size() == b.size() && StartsWithNoCase(a, b); }
 
@@ -279,7 +82,6 @@ const std::string* Request::Header(std::string_view name) const {
 size_t OnHeader(char* data, size_t size, size_t n, void* userp) {
   auto* r = static_cast<Request*>(userp);
   const size_t len = size * n;
-  r->arrived += len;
   std::string_view line(data, len);
   if (StartsWithNoCase(line, "http/")) {
     // A new response: after a followed redirect only the last one counts.
@@ -335,68 +137,7 @@ size_t OnBody(char* data, size_t size, size_t n, void* userp) {
   }
   std::memcpy(r->buffer.get() + r->end, data, len);
   r->end += len;
-  r->arrived += len;
   return len;
-}
-
-// Marks the transfers of the session that libcurl reports as finished.
-void CollectDone(Session& s) {
-  int left = 0;
-  while (CURLMsg* m = curl_multi_info_read(s.multi, &left)) {
-    if (m->msg != CURLMSG_DONE) continue;
-    Request* q = nullptr;
-    curl_easy_getinfo(m->easy_handle, CURLINFO_PRIVATE, reinterpret_cast<char**>(&q));
-    if (!q) continue;
-    q->done = true;
-    q->result = m->data.result;
-    if (q->result != CURLE_OK) curl_easy_getinfo(m->easy_handle, CURLINFO_OS_ERRNO, &q->osErrno);
-  }
-}
-
-std::uint64_t NowMs() {
-  return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                        std::chrono::steady_clock::now().time_since_epoch())
-                                        .count());
-}
-
-// Connected and the request on its way: from here on the receive time limit holds.
-bool Connected(const Request& r) {
-  curl_off_t pre = 0;
-  return curl_easy_getinfo(r.easy, CURLINFO_PRETRANSFER_TIME_T, &pre) == CURLE_OK && pre > 0;
-}
-
-// Runs the session's transfers until ready() holds or the request has ended. Like
-// WinINet's receive time limit, a wait in which no byte of the answer arrives for
-// receiveTimeoutMs ends the request with a timeout; connecting has its own limit
-// (CURLOPT_CONNECTTIMEOUT_MS).
-template <class Ready> void Drive(Request& r, Ready ready) {
-  Session& s = *r.session;
-  std::uint64_t seen = r.arrived;
-  std::uint64_t last = NowMs();
-  while (!ready() && !r.done) {
-    int running = 0;
-    const CURLMcode mc = curl_multi_perform(s.multi, &running);
-    CollectDone(s);
-    if (ready() || r.done) return;
-    if (mc != CURLM_OK) {
-      r.done = true;
-      r.result = mc == CURLM_OUT_OF_MEMORY ? CURLE_OUT_OF_MEMORY : CURLE_RECV_ERROR;
-      return;
-    }
-    const std::uint64_t now = NowMs();
-    long wait = 1000;
-    if (r.arrived != seen || !Connected(r)) {
-      seen = r.arrived;
-      last = now;
-    } else if (r.receiveTimeoutMs != 0) {
-      if (now - last >= r.receiveTimeoutMs) {
-        r.Abort(CURLE_OPERATION_TIMEDOUT);
-        return;
-      }
-      wait = static_cast<long>(std::min<std::uint64_t>(1000, r.receiveTimeoutMs - (now - last)));
-    }
-    curl_multi_poll(s.multi, nullptr, 0, static_cast<int>(wait), nullptr);
-  }
 }
 
 // Waits until body bytes can be read, the body has ended or the request failed.
@@ -415,24 +156,6 @@ bool AwaitBody(Request& r) {
     }
     Drive(r, [&r] { return r.Buffered() > 0 || r.paused; });
   }
-}
-
-// The extra request headers: lines separated by CR LF; empty lines (the closing
-// CR LF CR LF of the caller's text) are dropped.
-curl_slist* ParseHeaders(const char* headers, std::uint32_t length) {
-  curl_slist* list = nullptr;
-  if (!headers || length == 0) return list;
-  if (length == 0xFFFFFFFFu) length = static_cast<std::uint32_t>(std::strlen(headers));
-  std::string_view text(headers, length);
-  while (!text.empty()) {
-    std::size_t eol = text.find('\n');
-    std::string_view line = text.substr(0, eol);
-    text = eol == std::string_view::npos ? std::string_view() : text.substr(eol + 1);
-    while (!line.empty() && (line.back() == '\r' || line.back() == '\0')) line.remove_suffix(1);
-    if (line.empty() || line.find(':') == std::string_view::npos) continue;
-    list = curl_slist_append(list, std::string(line).c_str());
-  }
-  return list;
 }
 
 bool SystemTimeFromHttpDate(const std::string& text, SystemTime* st) {
@@ -491,10 +214,9 @@ class CurlInternet final : public Internet {
       return FailHandle(kErrorInternetUnrecognizedScheme);
 
     auto r = std::make_unique<Request>(session);
-    r->receiveTimeoutMs = session->receiveTimeoutMs;
     r->easy = session->TakeEasy();
     if (!r->easy) return FailHandle(kErrorNotEnoughMemory);
-    session->requests.insert(r.get());
+    session->transfers.insert(r.get());
     r->followRedirects = (flags & kInternetFlagNoAutoRedirect) == 0;
     r->headers = ParseHeaders(headers, headersLength);
     // Nothing comes from a cache here; a reload also tells caches on the way.
@@ -505,39 +227,25 @@ class CurlInternet final : public Internet {
 
     CURL* e = r->easy;
     curl_easy_setopt(e, CURLOPT_URL, EscapeUrl(url).c_str());
-    curl_easy_setopt(e, CURLOPT_PRIVATE, r.get());
-    curl_easy_setopt(e, CURLOPT_SHARE, session->share);
-    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(e, CURLOPT_PRIVATE, static_cast<Transfer*>(r.get()));
     curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, r->followRedirects ? 1L : 0L);
     curl_easy_setopt(e, CURLOPT_MAXREDIRS, static_cast<long>(kMaxRedirects));
-    curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-    if (!session->agent.empty()) curl_easy_setopt(e, CURLOPT_USERAGENT, session->agent.c_str());
     if (r->headers) curl_easy_setopt(e, CURLOPT_HTTPHEADER, r->headers);
     curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, OnHeader);
     curl_easy_setopt(e, CURLOPT_HEADERDATA, r.get());
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, OnBody);
     curl_easy_setopt(e, CURLOPT_WRITEDATA, r.get());
     curl_easy_setopt(e, CURLOPT_BUFFERSIZE, kCurlBlock);
-    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(session->connectTimeoutMs));
-    // Proxy: PRECONFIG leaves libcurl to read http_proxy, https_proxy and no_proxy
-    // (the system's settings on Linux); PROXY names it; DIRECT uses none.
-    if (session->accessType == kInternetOpenTypeProxy) {
-      curl_easy_setopt(e, CURLOPT_PROXY, session->proxy.c_str());
-      if (!session->proxyBypass.empty()) curl_easy_setopt(e, CURLOPT_NOPROXY, session->proxyBypass.c_str());
-    } else if (session->accessType == kInternetOpenTypeDirect) {
-      curl_easy_setopt(e, CURLOPT_PROXY, "");
-    }
 
-    if (curl_multi_add_handle(session->multi, e) != CURLM_OK) {
+    if (!r->Start()) {
       r->Detach();
       return FailHandle(kErrorInternetInternalError);
     }
     Drive(*r, [&] { return r->headersComplete; });
     if (!r->headersComplete) {
-      const std::uint32_t code =
-          r->done && r->result != CURLE_OK ? ErrorFromCurl(r->result, r->osErrno) : kErrorHttpInvalidServerResponse;
+      const std::uint32_t code = ErrorOf(*r, kErrorHttpInvalidServerResponse);
       r.reset();
       return FailHandle(code);
     }
@@ -646,9 +354,9 @@ class CurlInternet final : public Internet {
     return true;
   }
 
-  // The time limits, on the internet handle (for the requests opened after) or on a
-  // request (for its next waits). Sending a request is part of the wait for its
-  // answer here, so the send limit is accepted and has no effect of its own.
+  // The time limits, on the internet handle, for the transfers started after. A
+  // wait for an answer, and sending a request, have one limit here (libcurl's low
+  // speed limit), so the send limit is accepted and has no effect of its own.
   bool InternetSetOptionA(HInternet h, std::uint32_t option, const void* buffer, std::uint32_t length) override {
     Handle* p = Lookup(h);
     if (!p) return Fail(kErrorInvalidHandleValue);
@@ -656,37 +364,35 @@ class CurlInternet final : public Internet {
         option != kInternetOptionSendTimeout)
       return Fail(kErrorInternetInvalidOption);
     if (!buffer || length < sizeof(std::uint32_t)) return Fail(kErrorInternetBadOptionLength);
+    if (p->kind != Kind::Session) return true;
     std::uint32_t ms = 0;
     std::memcpy(&ms, buffer, sizeof ms);
-    if (p->kind == Kind::Session) {
-      auto* s = static_cast<Session*>(p);
-      if (option == kInternetOptionConnectTimeout) s->connectTimeoutMs = ms;
-      if (option == kInternetOptionReceiveTimeout) s->receiveTimeoutMs = ms;
-    } else if (option == kInternetOptionReceiveTimeout) {
-      static_cast<Request*>(p)->receiveTimeoutMs = ms;
-    }
+    auto* s = static_cast<Session*>(p);
+    if (option == kInternetOptionConnectTimeout) s->connectTimeoutMs = ms;
+    if (option == kInternetOptionReceiveTimeout) s->receiveTimeoutMs = ms;
     return true;
   }
 
-  // The upload and FTP operations come with those transfers.
-  HInternet InternetConnectA(HInternet, const std::string&, std::uint16_t, const std::string&, const std::string&,
-                             std::uint32_t, std::uint32_t, std::uintptr_t) override {
-    return NotBuilt();
+  HInternet InternetConnectA(HInternet internet, const std::string& server, std::uint16_t port, const std::string&,
+                             const std::string&, std::uint32_t service, std::uint32_t flags, std::uintptr_t) override {
+    // HTTP connections take no credentials here: the transfer engine sends none.
+    if (service == kInternetServiceHttp) return ConnectHttp(internet, server, port, flags);
+    return NotBuilt();  // FTP comes with the FTP transfers
   }
-  HInternet HttpOpenRequestA(HInternet, const std::string&, const std::string&, const std::string&,
-                             const std::string&, const char* const*, std::uint32_t, std::uintptr_t) override {
-    return NotBuilt();
+  HInternet HttpOpenRequestA(HInternet connection, const std::string& verb, const std::string& object,
+                             const std::string&, const std::string&, const char* const*, std::uint32_t flags,
+                             std::uintptr_t) override {
+    return OpenUpload(connection, verb, object, flags);
   }
-  bool HttpSendRequestExA(HInternet, const InternetBuffers*, std::uint32_t, std::uintptr_t) override {
-    return Fail(kErrorInternetIncorrectHandleType);
+  bool HttpSendRequestExA(HInternet request, const InternetBuffers* buffersIn, std::uint32_t,
+                          std::uintptr_t) override {
+    return SendUpload(request, buffersIn);
   }
-  bool InternetWriteFile(HInternet, const void*, std::uint32_t, std::uint32_t* written) override {
-    *written = 0;
-    return Fail(kErrorInternetIncorrectHandleType);
+  bool InternetWriteFile(HInternet request, const void* buffer, std::uint32_t count,
+                         std::uint32_t* written) override {
+    return WriteUpload(request, buffer, count, written);
   }
-  bool HttpEndRequestA(HInternet, std::uint32_t, std::uintptr_t) override {
-    return Fail(kErrorInternetIncorrectHandleType);
-  }
+  bool HttpEndRequestA(HInternet request, std::uint32_t, std::uintptr_t) override { return EndUpload(request); }
   bool FtpSetCurrentDirectoryA(HInternet, const std::string&) override {
     return Fail(kErrorInternetIncorrectHandleType);
   }
@@ -698,7 +404,7 @@ class CurlInternet final : public Internet {
     return NotBuilt();
   }
 
-  std::uint32_t GetLastError() override { return lastError; }
+  std::uint32_t GetLastError() override { return LastError(); }
   std::string FormatMessageText(std::uint32_t code) override { return InternetErrorMessage(code); }
 
  private:

@@ -1,6 +1,8 @@
 // Win32 implementation of the internet seam: a thin pass-through to wininet.dll,
 // except that a request opened through an internet handle with a receive limit
-// keeps that limit (TimedRequest.h says why and how).
+// keeps that limit (TimedRequest.h says why and how), and an upload's announced
+// length is kept, so that a body is never sent longer than announced, and a short
+// one is neither waited on nor leaves its connection to the next request.
 // Must contain only Win32-specific code.
 #include "platform/Internet.h"
 
@@ -22,6 +24,9 @@ HINTERNET H(HInternet h) {
   return static_cast<HINTERNET>(h);
 }
 
+// How long a request may move nothing before it fails.
+constexpr DWORD kStallTimeoutMs = 30000;
+
 class Win32Internet final : public Internet {
  public:
   HInternet InternetOpenA(const std::string& agent, std::uint32_t accessType, const std::string& proxy,
@@ -39,7 +44,13 @@ class Win32Internet final : public Internet {
       std::lock_guard<std::mutex> guard(limitsLock_);
       limits_.erase(h);
     }
-    return ::InternetCloseHandle(H(h)) != 0;
+    const bool givenUp = Forget(h);
+    const bool closed = ::InternetCloseHandle(H(h)) != 0;
+    // WinINet keeps the connection of a request it takes for finished, and takes it
+    // for the next request to that server, whose bytes the server would then read
+    // as the rest of this body. Dropping the idle connections drops that one too.
+    if (givenUp) ::InternetSetOptionA(nullptr, INTERNET_OPTION_SETTINGS_CHANGED, nullptr, 0);
+    return closed;
   }
 
   HInternet InternetOpenUrlA(HInternet internet, const std::string& url, const char* headers,
@@ -130,14 +141,26 @@ class Win32Internet final : public Internet {
   HInternet HttpOpenRequestA(HInternet connection, const std::string& verb, const std::string& object,
                              const std::string& version, const std::string& referrer,
                              const char* const* acceptTypes, std::uint32_t flags, std::uintptr_t context) override {
-    return ::HttpOpenRequestA(H(connection), verb.c_str(), object.c_str(),
-                              version.empty() ? nullptr : version.c_str(),
-                              referrer.empty() ? nullptr : referrer.c_str(), const_cast<LPCSTR*>(acceptTypes), flags,
-                              context);
+    HINTERNET request = ::HttpOpenRequestA(H(connection), verb.c_str(), object.c_str(),
+                                           version.empty() ? nullptr : version.c_str(),
+                                           referrer.empty() ? nullptr : referrer.c_str(),
+                                           const_cast<LPCSTR*>(acceptTypes), flags, context);
+    // A server that stops taking the body, or never answers it, ends the request
+    // after kStallTimeoutMs; Wine's WinINet would otherwise wait as long as the
+    // server holds the connection.
+    if (request) {
+      DWORD timeout = kStallTimeoutMs;
+      ::InternetSetOptionA(request, INTERNET_OPTION_SEND_TIMEOUT, &timeout, sizeof timeout);
+      ::InternetSetOptionA(request, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
+    }
+    return request;
   }
 
   bool HttpSendRequestExA(HInternet request, const InternetBuffers* buffersIn, std::uint32_t flags,
                           std::uintptr_t context) override {
+    // The record of this target's layout: 40 bytes, as the caller says, on the
+    // 32-bit program.
+    static_assert(sizeof(void*) != 4 || sizeof(INTERNET_BUFFERSA) == kInternetBuffersSize);
     INTERNET_BUFFERSA b{};
     b.dwStructSize = sizeof b;
     if (buffersIn) {
@@ -145,18 +168,56 @@ class Win32Internet final : public Internet {
       b.dwHeadersLength = static_cast<DWORD>(buffersIn->header.size());
       b.dwBufferTotal = buffersIn->bufferTotal;
     }
-    return ::HttpSendRequestExA(H(request), buffersIn ? &b : nullptr, nullptr, flags, context) != 0;
+    if (!::HttpSendRequestExA(H(request), buffersIn ? &b : nullptr, nullptr, flags, context)) return false;
+    std::lock_guard<std::mutex> lock(lock_);
+    bodies_[request] = Body{b.dwBufferTotal, 0};
+    return true;
   }
 
   bool InternetWriteFile(HInternet h, const void* buffer, std::uint32_t count, std::uint32_t* written) override {
+    *written = 0;
+    {
+      // Bytes past the announced length would run into what the server reads as
+      // the next request.
+      std::lock_guard<std::mutex> lock(lock_);
+      auto body = bodies_.find(h);
+      if (body != bodies_.end() && count > body->second.announced - body->second.written) {
+        ::SetLastError(kErrorInternetIncorrectHandleState);
+        return false;
+      }
+    }
     DWORD n = 0;
     BOOL ok = ::InternetWriteFile(H(h), buffer, count, &n);
     *written = n;
+    std::lock_guard<std::mutex> lock(lock_);
+    auto body = bodies_.find(h);
+    if (body != bodies_.end()) body->second.written += n;
     return ok != 0;
   }
 
   bool HttpEndRequestA(HInternet request, std::uint32_t flags, std::uintptr_t context) override {
-    return ::HttpEndRequestA(H(request), nullptr, flags, context) != 0;
+    {
+      // WinINet would wait for the answer to a body that the server, still expecting
+      // the rest, never gives. The request is given up instead; closing its handle
+      // drops the connection (InternetCloseHandle).
+      std::lock_guard<std::mutex> lock(lock_);
+      auto body = bodies_.find(request);
+      if (body != bodies_.end() && body->second.written < body->second.announced) {
+        ::SetLastError(kErrorInternetConnectionAborted);
+        return false;
+      }
+    }
+    if (!::HttpEndRequestA(H(request), nullptr, flags, context)) return false;
+    // Wine's WinINet ends a request whose connection closed before any answer as if
+    // it had been answered; without a status line nothing confirms the upload.
+    DWORD status = 0;
+    DWORD length = sizeof status;
+    if (!::HttpQueryInfoA(H(request), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length, nullptr) ||
+        status == 0) {
+      ::SetLastError(kErrorHttpInvalidServerResponse);
+      return false;
+    }
+    return true;
   }
 
   bool FtpSetCurrentDirectoryA(HInternet connection, const std::string& directory) override {
@@ -204,6 +265,25 @@ class Win32Internet final : public Internet {
   // The time limits set on internet handles, for the requests opened through them.
   std::mutex limitsLock_;
   std::map<HInternet, RequestLimits> limits_;
+
+  // The announced length of an upload's body and the bytes written so far.
+  struct Body {
+    std::uint32_t announced;
+    std::uint32_t written;
+  };
+
+  // Forgets an upload request; true when its body was not sent whole.
+  bool Forget(HInternet h) {
+    std::lock_guard<std::mutex> lock(lock_);
+    auto body = bodies_.find(h);
+    if (body == bodies_.end()) return false;
+    const bool incomplete = body->second.written < body->second.announced;
+    bodies_.erase(body);
+    return incomplete;
+  }
+
+  std::mutex lock_;
+  std::map<HInternet, Body> bodies_;
 };
 
 }  // namespace

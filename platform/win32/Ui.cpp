@@ -1,18 +1,15 @@
 // Win32 implementation of the user-interface seam: one window class for every model,
 // standard controls (STATIC, BUTTON, EDIT, msctls_progress32, SysAnimate32), the
-// message loop with IsDialogMessage, and calls posted to the main thread through a
-// hidden message window. Must contain only Win32-specific code.
+// message loop with IsDialogMessage, and calls posted to the main thread woken through
+// a hidden message window. What all views share is UiViewBase's. Must contain only
+// Win32-specific code.
 #include <windows.h>
 #include <commctrl.h>
 
-#include <atomic>
-#include <deque>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <vector>
 
-#include "platform/Ui.h"
+#include "platform/UiViewBase.h"
 
 namespace plat {
 namespace {
@@ -32,7 +29,7 @@ std::string WindowText(HWND h) {
   return text;
 }
 
-class Win32Ui final : public Ui {
+class Win32Ui final : public UiViewBase {
  public:
   Win32Ui();
   ~Win32Ui() override;
@@ -40,20 +37,11 @@ class Win32Ui final : public Ui {
   bool HasDisplay() override { return true; }
   int CaptionBarHeight() override { return ::GetSystemMetrics(SM_CYCAPTION); }
   void InitializeApplication() override;
-  void SetApplicationTitle(const std::string& title) override { title_ = title; }
-  std::string ApplicationTitle() override { return title_; }
 
-  WindowId CreateWindowFromModel(WindowModel* model, WindowEvents events) override;
-  void SyncWindow(WindowId id) override;
-  void DestroyWindow(WindowId id) override;
   int ShowModal(WindowId id) override;
-  void EndModal(WindowId id, int result) override;
 
   void RunMessageLoop() override;
-  void Terminate() override;
-  bool Terminated() override { return terminated_; }
   void ProcessMessages() override;
-  void PostToMainThread(std::function<void()> fn) override;
   void WaitForMessage(std::uint32_t timeoutMs) override;
 
   int MessageBoxA(const std::string& text, const std::string& caption, std::uint32_t type) override;
@@ -61,45 +49,39 @@ class Win32Ui final : public Ui {
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
   static LRESULT CALLBACK MessageProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 
+ protected:
+  std::unique_ptr<ViewWindow> NewWindow() override { return std::make_unique<Window>(); }
+  void BuildWindow(WindowId id, ViewWindow& w) override;
+  void DrawWindow(ViewWindow& w) override;
+  void ShowNativeWindow(ViewWindow& w) override;
+  void HideNativeWindow(ViewWindow& w) override;
+  void DestroyNativeWindow(ViewWindow& w) override;
+  void WakeForPostedCalls() override { ::PostMessageA(messageWindow_, kWakeMessage, 0, 0); }
+  // Wakes a loop waiting in GetMessage without running anything.
+  void WakeLoop() override { ::PostMessageA(messageWindow_, WM_NULL, 0, 0); }
+  bool PumpModal() override;
+
  private:
-  struct Window {
-    WindowModel* model = nullptr;
-    WindowEvents events;
+  struct Window : ViewWindow {
     HWND hwnd = nullptr;
     HFONT font = nullptr;
     std::vector<HWND> controls;
     std::vector<Control> applied;  // what each control shows now
     std::vector<HBITMAP> bitmaps;
     std::string caption;
-    bool shown = false;
     bool topmost = false;
-    bool modal = false;
-    int modalResult = 0;
   };
 
-  Window* Find(WindowId id);
+  Window* Find(WindowId id) { return static_cast<Window*>(FindRecord(id)); }
   WindowId IdOf(HWND hwnd);
   LRESULT HandleWindowMessage(WindowId id, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
   void CreateControl(Window& w, std::size_t index);
   void SyncControl(Window& w, std::size_t index, bool force);
   void OpenClip(HWND anim, int resource);
   SIZE MeasureLabel(Window& w, const Control& c);
-  void Click(WindowId id, std::size_t index);
-  void UserClose(WindowId id);
   void Dispatch(MSG& msg);
-  std::size_t PendingCalls();
-  void RunPosted(std::size_t count);
-  void Wake();
 
-  std::string title_;
   HWND messageWindow_ = nullptr;
-  std::map<WindowId, std::unique_ptr<Window>> windows_;
-  WindowId nextId_ = 1;
-  std::atomic<bool> terminated_{false};  // Terminate may come from another thread
-
-  std::mutex mutex_;
-  std::deque<std::function<void()>> posted_;
-  std::atomic<bool> wakePending_{false};
 };
 
 Win32Ui* g_ui = nullptr;
@@ -135,25 +117,15 @@ void Win32Ui::InitializeApplication() {
   ::InitCommonControlsEx(&icc);
 }
 
-Win32Ui::Window* Win32Ui::Find(WindowId id) {
-  auto it = windows_.find(id);
-  return it == windows_.end() ? nullptr : it->second.get();
-}
-
 WindowId Win32Ui::IdOf(HWND hwnd) {
-  for (auto& [id, w] : windows_)
-    if (w->hwnd == hwnd) return id;
+  for (auto& [id, w] : Windows())
+    if (static_cast<const Window&>(*w).hwnd == hwnd) return id;
   return kNoWindow;
 }
 
-WindowId Win32Ui::CreateWindowFromModel(WindowModel* model, WindowEvents events) {
-  const WindowId id = nextId_++;
-  auto owned = std::make_unique<Window>();
-  Window& w = *owned;
-  w.model = model;
-  w.events = std::move(events);
-  windows_[id] = std::move(owned);
-
+void Win32Ui::BuildWindow(WindowId id, ViewWindow& base) {
+  Window& w = static_cast<Window&>(base);
+  const WindowModel* model = w.model;
   DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
   DWORD ex = 0;
   switch (model->border) {
@@ -186,8 +158,6 @@ WindowId Win32Ui::CreateWindowFromModel(WindowModel* model, WindowEvents events)
   ::SendMessageA(w.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(w.font), FALSE);
   // Creation order is z-order and tab order: a label's access key focuses the next control.
   for (std::size_t i = 0; i < model->controls.size(); ++i) CreateControl(w, i);
-  SyncWindow(id);
-  return id;
 }
 
 void Win32Ui::CreateControl(Window& w, std::size_t index) {
@@ -320,137 +290,77 @@ void Win32Ui::SyncControl(Window& w, std::size_t index, bool force) {
   }
 }
 
-void Win32Ui::SyncWindow(WindowId id) {
-  Window* w = Find(id);
-  if (!w) return;
-  WindowModel& m = *w->model;
-  if (m.caption != w->caption) {
-    ::SetWindowTextA(w->hwnd, m.caption.c_str());
-    w->caption = m.caption;
+void Win32Ui::DrawWindow(ViewWindow& base) {
+  Window& w = static_cast<Window&>(base);
+  const WindowModel& m = *w.model;
+  if (m.caption != w.caption) {
+    ::SetWindowTextA(w.hwnd, m.caption.c_str());
+    w.caption = m.caption;
   }
-  for (std::size_t i = 0; i < w->controls.size() && i < m.controls.size(); ++i) SyncControl(*w, i, false);
-
-  if (m.visible && !w->shown) {
-    w->shown = true;
-    ::ShowWindow(w->hwnd, SW_SHOWNORMAL);
-    ::UpdateWindow(w->hwnd);
-    if (HWND first = ::GetNextDlgTabItem(w->hwnd, nullptr, FALSE)) ::SetFocus(first);
-    if (m.topmost) {
-      // Topmost at its current place and size, as the window was shown.
-      RECT r;
-      ::GetWindowRect(w->hwnd, &r);
-      ::SetWindowPos(w->hwnd, HWND_TOPMOST, r.left, r.top, r.right - r.left, r.bottom - r.top, 0);
-      w->topmost = true;
-    }
-    // onShow fires from the message loop, once the window is on screen.
-    if (w->events.onShow)
-      PostToMainThread([this, id] {
-        Window* again = Find(id);
-        if (again && again->events.onShow) again->events.onShow();
-      });
-  } else if (!m.visible && w->shown) {
-    w->shown = false;
-    ::ShowWindow(w->hwnd, SW_HIDE);
-  }
-  if (w->shown && !m.topmost && w->topmost) {
-    ::SetWindowPos(w->hwnd, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    w->topmost = false;
+  for (std::size_t i = 0; i < w.controls.size() && i < m.controls.size(); ++i) SyncControl(w, i, false);
+  if (w.shown && m.visible && !m.topmost && w.topmost) {
+    ::SetWindowPos(w.hwnd, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    w.topmost = false;
   }
 }
 
-void Win32Ui::DestroyWindow(WindowId id) {
-  auto it = windows_.find(id);
-  if (it == windows_.end()) return;
-  std::unique_ptr<Window> w = std::move(it->second);
-  windows_.erase(it);
-  for (std::size_t i = 0; i < w->controls.size(); ++i)
-    if (w->applied[i].kind == ControlKind::Animation) ::SendMessageA(w->controls[i], ACM_STOP, 0, 0);
-  ::DestroyWindow(w->hwnd);
-  if (w->font) ::DeleteObject(w->font);
-  for (HBITMAP b : w->bitmaps) ::DeleteObject(b);
+void Win32Ui::ShowNativeWindow(ViewWindow& base) {
+  Window& w = static_cast<Window&>(base);
+  ::ShowWindow(w.hwnd, SW_SHOWNORMAL);
+  ::UpdateWindow(w.hwnd);
+  if (HWND first = ::GetNextDlgTabItem(w.hwnd, nullptr, FALSE)) ::SetFocus(first);
+  if (w.model->topmost) {
+    // Topmost at its current place and size, as the window was shown.
+    RECT r;
+    ::GetWindowRect(w.hwnd, &r);
+    ::SetWindowPos(w.hwnd, HWND_TOPMOST, r.left, r.top, r.right - r.left, r.bottom - r.top, 0);
+    w.topmost = true;
+  } else if (w.topmost) {
+    ::SetWindowPos(w.hwnd, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    w.topmost = false;
+  }
+  if (w.modal) ::SetForegroundWindow(w.hwnd);
+}
+
+void Win32Ui::HideNativeWindow(ViewWindow& base) { ::ShowWindow(static_cast<Window&>(base).hwnd, SW_HIDE); }
+
+void Win32Ui::DestroyNativeWindow(ViewWindow& base) {
+  Window& w = static_cast<Window&>(base);
+  for (std::size_t i = 0; i < w.controls.size(); ++i)
+    if (w.applied[i].kind == ControlKind::Animation) ::SendMessageA(w.controls[i], ACM_STOP, 0, 0);
+  ::DestroyWindow(w.hwnd);
+  if (w.font) ::DeleteObject(w.font);
+  for (HBITMAP b : w.bitmaps) ::DeleteObject(b);
 }
 
 int Win32Ui::ShowModal(WindowId id) {
-  Window* w = Find(id);
-  if (!w) return kIdCancel;
-  w->modal = true;
-  w->modalResult = 0;
+  if (!Find(id)) return kIdCancel;
   // Every other window of the thread is disabled while the modal one is up.
   std::vector<HWND> disabled;
-  for (auto& [otherId, other] : windows_)
-    if (otherId != id && ::IsWindowVisible(other->hwnd) && ::IsWindowEnabled(other->hwnd)) {
-      ::EnableWindow(other->hwnd, FALSE);
-      disabled.push_back(other->hwnd);
+  for (auto& [otherId, other] : Windows()) {
+    HWND h = static_cast<const Window&>(*other).hwnd;
+    if (otherId != id && ::IsWindowVisible(h) && ::IsWindowEnabled(h)) {
+      ::EnableWindow(h, FALSE);
+      disabled.push_back(h);
     }
-  w->model->visible = true;
-  SyncWindow(id);
-  ::SetForegroundWindow(w->hwnd);
-
-  int result = kIdCancel;
-  MSG msg;
-  for (;;) {
-    w = Find(id);
-    if (!w) break;  // destroyed while modal: counts as cancelled
-    if (w->modalResult != 0) {
-      result = w->modalResult;
-      break;
-    }
-    const BOOL got = ::GetMessageA(&msg, nullptr, 0, 0);
-    if (got == 0) {
-      ::PostQuitMessage(static_cast<int>(msg.wParam));
-      break;
-    }
-    if (got == -1) break;
-    Dispatch(msg);
   }
+  const int result = UiViewBase::ShowModal(id);
   for (HWND h : disabled)
     if (::IsWindow(h)) ::EnableWindow(h, TRUE);
-  if ((w = Find(id)) != nullptr) {
-    w->modal = false;
-    w->model->visible = false;
-    SyncWindow(id);
-  }
   return result;
 }
 
-void Win32Ui::EndModal(WindowId id, int result) {
-  if (Window* w = Find(id)) {
-    w->modalResult = result == 0 ? kIdCancel : result;
-    ::PostMessageA(messageWindow_, WM_NULL, 0, 0);  // wakes the modal loop
+bool Win32Ui::PumpModal() {
+  MSG msg;
+  const BOOL got = ::GetMessageA(&msg, nullptr, 0, 0);
+  if (got == 0) {
+    // The quit message belongs to the outer loop: leave it for that loop.
+    ::PostQuitMessage(static_cast<int>(msg.wParam));
+    return false;
   }
-}
-
-void Win32Ui::Click(WindowId id, std::size_t index) {
-  Window* w = Find(id);
-  if (!w || index >= w->model->controls.size()) return;
-  const Control& c = w->model->controls[index];
-  if (c.kind != ControlKind::Button || !c.enabled || !c.visible) return;
-  const std::string name = c.name;
-  const int modalResult = c.modalResult;
-  if (w->events.onClick) {
-    auto onClick = w->events.onClick;  // the handler may destroy the window
-    onClick(name);
-  }
-  if (modalResult != 0)
-    if (Window* again = Find(id); again && again->modal) again->modalResult = modalResult;
-}
-
-void Win32Ui::UserClose(WindowId id) {
-  Window* w = Find(id);
-  if (!w) return;
-  if (w->events.onClose) {
-    auto onClose = w->events.onClose;
-    onClose();
-    w = Find(id);
-    if (w && w->modal && w->modalResult == 0) w->modalResult = kIdCancel;
-    return;
-  }
-  if (w->modal) {
-    w->modalResult = kIdCancel;
-  } else {
-    w->model->visible = false;
-    SyncWindow(id);
-  }
+  if (got == -1) return false;
+  Dispatch(msg);
+  return true;
 }
 
 LRESULT Win32Ui::HandleWindowMessage(WindowId id, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -474,8 +384,8 @@ LRESULT Win32Ui::HandleWindowMessage(WindowId id, HWND hwnd, UINT msg, WPARAM wp
       if (index < 0 || index >= static_cast<int>(controls.size()) || index >= static_cast<int>(w->controls.size()))
         break;
       const auto i = static_cast<std::size_t>(index);
-      if (code == BN_CLICKED && controls[i].kind == ControlKind::Button) {
-        Click(id, i);
+      if (code == BN_CLICKED) {
+        Click(id, i);  // which controls take a click is the base's rule
       } else if (code == EN_CHANGE) {
         w->model->controls[i].text = WindowText(w->controls[i]);
       }
@@ -511,9 +421,8 @@ LRESULT CALLBACK Win32Ui::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) 
 
 LRESULT CALLBACK Win32Ui::MessageProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == kWakeMessage && g_ui) {
-    g_ui->wakePending_ = false;
-    g_ui->RunPosted(g_ui->PendingCalls());
-    if (g_ui->PendingCalls() > 0) g_ui->Wake();
+    g_ui->RunPendingCalls();
+    g_ui->WakeIfPending();
     return 0;
   }
   return ::DefWindowProcA(hwnd, msg, wp, lp);
@@ -531,19 +440,14 @@ void Win32Ui::Dispatch(MSG& msg) {
 
 void Win32Ui::RunMessageLoop() {
   MSG msg;
-  while (!terminated_) {
+  while (!Terminated()) {
     const BOOL got = ::GetMessageA(&msg, nullptr, 0, 0);
     if (got == 0 || got == -1) {
-      terminated_ = true;
+      SetTerminated();
       break;
     }
     Dispatch(msg);
   }
-}
-
-void Win32Ui::Terminate() {
-  terminated_ = true;
-  ::PostMessageA(messageWindow_, WM_NULL, 0, 0);  // wakes a loop waiting in GetMessage
 }
 
 void Win32Ui::ProcessMessages() {
@@ -553,48 +457,17 @@ void Win32Ui::ProcessMessages() {
   MSG msg;
   while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
     if (msg.message == WM_QUIT) {
-      terminated_ = true;
+      SetTerminated();
       break;
     }
     if (msg.hwnd == messageWindow_ && msg.message == kWakeMessage) {
-      wakePending_ = false;
+      WakeConsumed();
       continue;
     }
     Dispatch(msg);
   }
   RunPosted(budget);
-  if (PendingCalls() > 0) Wake();
-}
-
-std::size_t Win32Ui::PendingCalls() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return posted_.size();
-}
-
-void Win32Ui::RunPosted(std::size_t count) {
-  while (count-- > 0) {
-    std::function<void()> fn;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (posted_.empty()) return;
-      fn = std::move(posted_.front());
-      posted_.pop_front();
-    }
-    fn();
-  }
-}
-
-void Win32Ui::Wake() {
-  // At most one wake message waits in the queue.
-  if (!wakePending_.exchange(true)) ::PostMessageA(messageWindow_, kWakeMessage, 0, 0);
-}
-
-void Win32Ui::PostToMainThread(std::function<void()> fn) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    posted_.push_back(std::move(fn));
-  }
-  Wake();
+  WakeIfPending();
 }
 
 void Win32Ui::WaitForMessage(std::uint32_t timeoutMs) {

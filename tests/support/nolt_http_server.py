@@ -30,7 +30,9 @@ range is served only when the validator equals the ETag (when one is sent) or th
 Last-Modified text of the answer, otherwise the whole file as 200. A backslash in the path (raw or as %5C) separates directories. A request target in absolute form ("GET http://host/x HTTP/1.1", as a client
 sends it to a proxy) is served the same way from its path, so the server can stand
 in for a proxy. PUT and POST store the received body (Content-Length or chunked)
-at <root>/<path> and answer 201 (PUT) or 200 (POST) with an empty body.
+at <root>/<path> and answer 201 (PUT) or 200 (POST) with an empty body; a body
+that ends short of its Content-Length is logged with the length that came, not
+stored and not answered.
 
 Behaviour options, given as query parameters of the request (?drop=100&delay=1)
 or per path in the --rules file, a JSON object {"/path": {"option": "value"}}
@@ -49,6 +51,7 @@ URL with its page):
     slow=SECONDS    wait this long before every piece of 16384 body bytes
     redirect=URL    answer 302 with Location URL (a path or a full URL)
     close=1         close the connection after the answer
+  GET and HEAD only:
     etag=TEXT       send this ETag (give the quotes: "v1"); etag=auto derives one
                     from the file's size and modification time
     ranges=none     ignore Range and If-Range: always the whole file as 200
@@ -58,9 +61,14 @@ URL with its page):
                     until the client closes it
     trickle=SECONDS send the body one byte at a time, SECONDS apart
     extra=N         send N bytes more than the announced length after the body
+  PUT and POST only, applied while the body comes in:
+    hangup=N        read N body bytes, then close the connection without an answer
+    stall=N         read N body bytes, then stop reading until the client gives up
+    sink=1          read the body in large pieces and throw it away (benchmarks)
 
-Log. With --log, every request is appended to FILE as one JSON object per line,
-written before the answer is sent:
+Log. With --log, every request but the two above (/_lease, /_quit) is appended
+to FILE as one JSON object per line, written before the answer is sent (for PUT
+and POST, once the body has come):
     {"method": "GET", "target": "/a.cab?x=1", "path": "/a.cab", "absolute": false,
      "headers": [["Host", "127.0.0.1:4711"], ...], "client_port": 51234,
      "body_length": 0}
@@ -129,7 +137,13 @@ class Handler(BaseHTTPRequestHandler):
             options[key] = values[-1]
         return path, absolute, options
 
-    def read_body(self):
+    def read_body(self, options):
+        """The request body, or None when the client or an option cut it short
+        (the connection is then closed without an answer)."""
+        hangup = int(options["hangup"]) if "hangup" in options else None
+        stall = int(options["stall"]) if "stall" in options else None
+        if hangup is not None or stall is not None or options.get("sink") == "1":
+            return self.read_limited(hangup, stall, options.get("sink") == "1")
         if self.headers.get("Transfer-Encoding", "").lower() == "chunked":
             data = bytearray()
             while True:
@@ -138,11 +152,35 @@ class Handler(BaseHTTPRequestHandler):
                 if size == 0:
                     while self.rfile.readline() not in (b"\r\n", b"\n", b""):
                         pass
+                    self.received = len(data)
                     return bytes(data)
                 data += self.rfile.read(size)
                 self.rfile.readline()
         length = int(self.headers.get("Content-Length", "0") or "0")
-        return self.rfile.read(length) if length > 0 else b""
+        body = self.rfile.read(length) if length > 0 else b""
+        self.received = len(body)
+        return body if len(body) == length else None
+
+    def read_limited(self, hangup, stall, sink):
+        length = int(self.headers.get("Content-Length", "0") or "0")
+        limit = min(x for x in (hangup, stall, length) if x is not None)
+        data = bytearray()
+        got = 0
+        while got < limit:
+            piece = self.rfile.read1(min(1 << 20, limit - got))
+            if not piece:
+                break
+            got += len(piece)
+            if not sink:
+                data += piece
+        self.received = got
+        if got == length and hangup is None and stall is None:
+            return bytes(data)
+        if stall is not None and got == stall:
+            # Reads nothing more for longer than any client waits, then closes.
+            time.sleep(90)
+        self.close_connection = True
+        return None
 
     def write_log(self, path, absolute, body_length):
         if not Config.log:
@@ -249,7 +287,6 @@ class Handler(BaseHTTPRequestHandler):
 
     def answer_get(self):
         path, absolute, options = self.split_target()
-        self.write_log(path, absolute, 0)
         if path == "/_lease":
             self.hold_lease()
             return
@@ -257,6 +294,7 @@ class Handler(BaseHTTPRequestHandler):
             self.simple(200, "bye\n", close=True)
             threading.Thread(target=self.server.shutdown, daemon=True).start()
             return
+        self.write_log(path, absolute, 0)
         close = options.get("close") == "1"
         if options.get("hang") == "1":
             self.hold_until_client_closes()
@@ -423,8 +461,15 @@ class Handler(BaseHTTPRequestHandler):
 
     def store(self, status):
         path, absolute, options = self.split_target()
-        body = self.read_body()
-        self.write_log(path, absolute, len(body))
+        self.received = 0
+        body = self.read_body(options)
+        self.write_log(path, absolute, self.received)
+        if body is None:
+            self.close_connection = True
+            return
+        if options.get("sink") == "1":
+            self.simple(status, "", close=options.get("close") == "1")
+            return
         close = options.get("close") == "1"
         if self.common(options, close):
             return

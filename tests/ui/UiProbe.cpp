@@ -11,7 +11,7 @@
 #include <string>
 
 #include "platform/Ui.h"
-#include "tests/ui/NativeWindow.h"
+#include "tests/platform/NativeWindow.h"
 #include "webcopy/WcDialog.h"
 #include "webcopy/WcLogin.h"
 #include "webcopy/WebCopy.h"

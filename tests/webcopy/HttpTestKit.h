@@ -1,6 +1,6 @@
-// Test kit of the HTTP download tests: a TWebCopy whose credentials prompt is
-// scripted, an event recorder, and recording fakes of the internet, clock, files and
-// user-interface seams.
+// Test kit of the HTTP download and upload tests: a TWebCopy whose credentials
+// prompt is scripted, an event recorder, and recording fakes of the internet, clock,
+// files and user-interface seams.
 #pragma once
 
 #include <algorithm>
@@ -139,6 +139,11 @@ class FakeInternet : public NullInternet {
       calls.push_back("InternetCloseHandle session");
       return true;
     }
+    if (h == &connection_ || h == &upload_) {
+      calls.push_back(h == &connection_ ? "InternetCloseHandle connection" : "InternetCloseHandle upload");
+      --openUploadHandles;
+      return true;
+    }
     calls.push_back("InternetCloseHandle request");
     --openRequests;
     delete static_cast<Request*>(h);
@@ -229,6 +234,67 @@ class FakeInternet : public NullInternet {
     return true;
   }
 
+  // Uploads. Each call is recorded with its arguments; the answers follow uploadScript.
+  struct UploadScript {
+    bool connectFails = false;
+    bool openFails = false;
+    std::uint32_t sendError = 0;  // HttpSendRequestExA fails with it when not 0
+    int failWrite = 0;            // the 1-based InternetWriteFile that fails, 0 for none
+    std::uint32_t writeError = plat::kErrorInternetConnectionReset;
+    std::uint32_t endError = 0;   // HttpEndRequestA fails with it when not 0
+  };
+  UploadScript uploadScript;
+  int openUploadHandles = 0;      // connections and upload requests not closed yet
+
+  plat::HInternet InternetConnectA(plat::HInternet internet, const std::string& server, std::uint16_t port,
+                                   const std::string& user, const std::string& password, std::uint32_t service,
+                                   std::uint32_t flags, std::uintptr_t context) override {
+    char line[256];
+    std::snprintf(line, sizeof line, "InternetConnectA %s %s %u '%s' '%s' %u 0x%X %u", internet ? "session" : "null",
+                  server.c_str(), port, user.c_str(), password.c_str(), service, flags, unsigned(context));
+    calls.push_back(line);
+    if (uploadScript.connectFails) return FailHandle(plat::kErrorInternetCannotConnect);
+    ++openUploadHandles;
+    return &connection_;
+  }
+  plat::HInternet HttpOpenRequestA(plat::HInternet connection, const std::string& verb, const std::string& object,
+                                   const std::string& version, const std::string& referrer,
+                                   const char* const* acceptTypes, std::uint32_t flags,
+                                   std::uintptr_t context) override {
+    char line[256];
+    std::snprintf(line, sizeof line, "HttpOpenRequestA %s %s %s '%s' '%s' %s 0x%08X %u",
+                  connection == &connection_ ? "connection" : "null", verb.c_str(), object.c_str(), version.c_str(),
+                  referrer.c_str(), acceptTypes ? "types" : "null", flags, unsigned(context));
+    calls.push_back(line);
+    if (!connection || uploadScript.openFails) return FailHandle(plat::kErrorInvalidHandle);
+    writes_ = 0;
+    ++openUploadHandles;
+    return &upload_;
+  }
+  bool HttpSendRequestExA(plat::HInternet request, const plat::InternetBuffers* in, std::uint32_t flags,
+                          std::uintptr_t context) override {
+    char line[160];
+    std::snprintf(line, sizeof line, "HttpSendRequestExA %s size %u total %u header '%s' 0x%X %u",
+                  request == &upload_ ? "upload" : "other", in ? in->structSize : 0u, in ? in->bufferTotal : 0u,
+                  in ? in->header.c_str() : "", flags, unsigned(context));
+    calls.push_back(line);
+    if (uploadScript.sendError) return Fail(uploadScript.sendError);
+    return true;
+  }
+  bool InternetWriteFile(plat::HInternet h, const void*, std::uint32_t count, std::uint32_t* written) override {
+    calls.push_back(std::string("InternetWriteFile ") + (h == &upload_ ? "" : "other ") + std::to_string(count));
+    *written = 0;
+    const bool fails = ++writes_ == uploadScript.failWrite;
+    if (!fails) *written = count;
+    return fails ? Fail(uploadScript.writeError) : true;
+  }
+  bool HttpEndRequestA(plat::HInternet request, std::uint32_t flags, std::uintptr_t context) override {
+    calls.push_back(std::string("HttpEndRequestA ") + (request == &upload_ ? "upload" : "other") + " " +
+                    std::to_string(flags) + " " + std::to_string(context));
+    if (uploadScript.endError) return Fail(uploadScript.endError);
+    return true;
+  }
+
   std::uint32_t GetLastError() override { return lastError_; }
   std::string FormatMessageText(std::uint32_t code) override { return "text of " + std::to_string(code); }
 
@@ -256,7 +322,14 @@ class FakeInternet : public NullInternet {
     *length = static_cast<std::uint32_t>(value.size());
     return true;
   }
+  std::nullptr_t FailHandle(std::uint32_t code) {
+    lastError_ = code;
+    return nullptr;
+  }
   int session_ = 0;
+  int connection_ = 0;
+  int upload_ = 0;
+  int writes_ = 0;
   std::uint32_t lastError_ = 0;
 };
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/ui/FakeUi.h"
+#include "tests/webcopy/FakeUi.h"
 #include "webcopy/WcLogin.h"
 #include "webcopy/WcLoginForm.h"
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/Shell.h"
-#include "tests/ui/FakeUi.h"
+#include "tests/webcopy/FakeUi.h"
 #include "webcopy/WcDialog.h"
 #include "webcopy/WebCopy.h"
 

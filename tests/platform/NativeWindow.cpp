@@ -1,19 +1,62 @@
-#include "tests/ui/NativeWindow.h"
+#include "tests/platform/NativeWindow.h"
+
+#include <chrono>
+#include <thread>
 
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <unistd.h>
 #endif
 
 namespace nolt::test {
+namespace {
+
+// Looks for the window until found or a few seconds have passed.
+template <class Find> auto Await(Find find) {
+  auto found = find();
+  for (int attempt = 0; attempt < 250 && !found; ++attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    found = find();
+  }
+  return found;
+}
 
 #ifdef _WIN32
 
+struct Search {
+  const std::string* caption;
+  HWND found;
+};
+
+BOOL CALLBACK MatchOwnWindow(HWND h, LPARAM data) {
+  auto* s = reinterpret_cast<Search*>(data);
+  DWORD pid = 0;
+  ::GetWindowThreadProcessId(h, &pid);
+  if (pid != ::GetCurrentProcessId()) return TRUE;
+  char title[512];
+  const int n = ::GetWindowTextA(h, title, static_cast<int>(sizeof title));
+  if (*s->caption != std::string(title, static_cast<std::size_t>(n > 0 ? n : 0))) return TRUE;
+  s->found = h;
+  return FALSE;
+}
+
+HWND FindOwnWindow(const std::string& caption) {
+  return Await([&] {
+    Search s{&caption, nullptr};
+    ::EnumWindows(&MatchOwnWindow, reinterpret_cast<LPARAM>(&s));
+    return s.found;
+  });
+}
+
+}  // namespace
+
 NativeWindow InspectWindow(const std::string& caption) {
   NativeWindow n;
-  HWND h = ::FindWindowA(nullptr, caption.c_str());
+  HWND h = FindOwnWindow(caption);
   if (!h) return n;
   n.found = true;
   RECT r;
@@ -32,20 +75,35 @@ NativeWindow InspectWindow(const std::string& caption) {
 }
 
 bool SendCloseBox(const std::string& caption) {
-  HWND h = ::FindWindowA(nullptr, caption.c_str());
+  HWND h = FindOwnWindow(caption);
   return h && ::PostMessageA(h, WM_CLOSE, 0, 0);
 }
 
 #else
 
-namespace {
+// The process that shows a window, as it states in _NET_WM_PID.
+bool OwnWindow(Display* d, ::Window w) {
+  const Atom pidAtom = XInternAtom(d, "_NET_WM_PID", False);
+  Atom type = None;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  bool own = false;
+  if (XGetWindowProperty(d, w, pidAtom, 0, 1, False, XA_CARDINAL, &type, &format, &count, &after, &data) == Success &&
+      data) {
+    // Format 32 comes as an array of long.
+    own = format == 32 && count == 1 && *reinterpret_cast<long*>(data) == static_cast<long>(::getpid());
+    XFree(data);
+  }
+  return own;
+}
 
 ::Window FindByName(Display* d, ::Window w, const std::string& name) {
   char* title = nullptr;
   if (XFetchName(d, w, &title) && title) {
     const bool match = name == title;
     XFree(title);
-    if (match) return w;
+    if (match && OwnWindow(d, w)) return w;
   }
   ::Window root, parent, *children = nullptr;
   unsigned n = 0;
@@ -57,13 +115,17 @@ namespace {
   return found;
 }
 
+::Window FindOwnWindow(Display* d, const std::string& caption) {
+  return Await([&] { return FindByName(d, DefaultRootWindow(d), caption); });
+}
+
 }  // namespace
 
 NativeWindow InspectWindow(const std::string& caption) {
   NativeWindow n;
   Display* d = XOpenDisplay(nullptr);
   if (!d) return n;
-  if (::Window w = FindByName(d, DefaultRootWindow(d), caption)) {
+  if (::Window w = FindOwnWindow(d, caption)) {
     XWindowAttributes a;
     XGetWindowAttributes(d, w, &a);
     n.found = true;
@@ -85,7 +147,7 @@ NativeWindow InspectWindow(const std::string& caption) {
 bool SendCloseBox(const std::string& caption) {
   Display* d = XOpenDisplay(nullptr);
   if (!d) return false;
-  const ::Window w = FindByName(d, DefaultRootWindow(d), caption);
+  const ::Window w = FindOwnWindow(d, caption);
   if (w) {
     XEvent e{};
     e.xclient.type = ClientMessage;
