@@ -4,11 +4,11 @@
 #include "app/FormReader.h"
 #include "app/Manifest.h"
 #include "app/Staging.h"
-#include "core/Text.h"
-#include "crc/CRC321.h"
-#include "install/InstallName.h"
+#include "app/UpdateDecision.h"
 #include "install/LocalFiles.h"
 #include "platform/Files.h"
+#include "platform/Internet.h"
+#include "webcopy/WcHelpers.h"
 
 #ifndef NOLT_DOWNLOAD_BASE_URL
 #error "NOLT_DOWNLOAD_BASE_URL must be defined by the build"
@@ -44,6 +44,18 @@ void LoadFormWindow(plat::WindowModel& w, const FormObject& form) {
       throw EFormError("MainForm: unknown property " + name);
     }
   }
+}
+
+// A name as a message shows it: control bytes as \xNN, so that the line stays one.
+std::string Printable(const std::string& name) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out = "\"";
+  for (char c : name) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b == 0x7F) out += std::string("\\x") + kHex[b >> 4] + kHex[b & 0xF];
+    else out += c;
+  }
+  return out + "\"";
 }
 
 }  // namespace
@@ -85,6 +97,16 @@ TMainForm::TMainForm(const std::string& description) : DownloadBaseURL(NOLT_DOWN
   }
   if (WebCopyMain.Items.Count() != 1) throw EFormError("WebCopyMain must hold the manifest item");
 
+  // Not part of the description: these handlers only note what the transfers did,
+  // for the exit status and the lines of a headless run.
+  const auto noteError = [this](TObject*, int, const std::string& text) { transferError_ = text; };
+  const auto noteUnreachable = [this](TObject*, const std::string&) {
+    transferError_ = "no answer from the server: " + InternetErrorText(plat::internet().GetLastError());
+  };
+  WebCopyMain.OnErrorInfo = UpdateFiles.OnErrorInfo = noteError;
+  WebCopyMain.OnURLNotFound = UpdateFiles.OnURLNotFound = noteUnreachable;
+  UpdateFiles.OnFileStart = [this](TObject* s, int idx) { UpdateFilesFileStart(s, idx); };
+
   FormCreate(this);
 
   plat::WindowEvents events;
@@ -106,8 +128,15 @@ void TMainForm::Guarded(void (TMainForm::*handler)(TObject*)) {
   try {
     (this->*handler)(this);
   } catch (const std::exception& e) {
+    // Without a display the headless view ends the program after this box.
     plat::ui().MessageBoxA(e.what(), plat::ui().ApplicationTitle(), plat::kMbOk | plat::kMbIconError);
+    Failures.push_back(e.what());
   }
+}
+
+void TMainForm::ReportFailure(const std::string& text) {
+  Failures.push_back(text);
+  if (!plat::ui().HasDisplay()) plat::ui().MessageBoxA(text, plat::ui().ApplicationTitle(), plat::kMbOk);
 }
 
 void TMainForm::FormCreate(TObject*) {
@@ -124,6 +153,7 @@ void TMainForm::FormShow(TObject*) {
   SweepLeftovers(AppDir, Names);
   QueuePackages();
   RunPackages();
+  CheckInstallation();
   CleanUp();
   LaunchApplication();
   plat::ui().Terminate();
@@ -132,7 +162,13 @@ void TMainForm::FormShow(TObject*) {
 void TMainForm::DownloadManifest() {
   // Whatever manifest is present afterwards is read, also one left by an earlier run.
   WebCopyMain.Items[0].TargetDir = AppDir;
+  transferError_.clear();
   WebCopyMain.Execute();
+  // The run goes on with whatever manifest is there, but it has failed. An empty
+  // body is no failure: it is an empty manifest.
+  const TWebCopyItem& item = WebCopyMain.Items[0];
+  if (!item.Success && !transferError_.empty())
+    ReportFailure("the manifest could not be fetched from " + item.URL + ": " + transferError_);
 }
 
 void TMainForm::ReadManifestEntries() {
@@ -141,26 +177,25 @@ void TMainForm::ReadManifestEntries() {
 }
 
 void TMainForm::QueuePackages() {
-  plat::Files& fs = plat::files();
+  packages_.clear();
   const std::size_t n = Names.size();
   for (std::size_t i = 0; i < n; ++i) {
     const std::string& name = Names[i];
-    // A name that would reach outside the installation is skipped entirely.
-    if (!StaysInside(name, NameUse::ManifestEntry)) continue;
-    const std::string path = AppDir + fs.LocalName(name);
-    bool queue = !FileExists(path);
-    if (!queue) {
-      std::uint32_t crc = 0;
-      // Case folding for the checksum comparison changes only A to Z.
-      queue = LowerCaseAscii(Checksums[i]) != LowerCaseAscii(FileCRC32(path, crc));
-    }
-    if (queue) {
-      TWebCopyItem& item = UpdateFiles.Items.Add();
-      // The package arrives in the staging folder under a name of ours.
-      item.TargetDir = StagingDir(AppDir);
-      item.TargetFilename = StagedPackageName(name);
-      // The URL keeps the name as written, backslashes included.
-      item.URL = DownloadBaseURL + name + ".cab";
+    switch (DecideEntry(AppDir, name, Checksums[i])) {
+      case EntryState::Current: break;
+      case EntryState::Refused:
+        ReportFailure("the manifest entry " + Printable(name) +
+                      " is refused: it names no file that may be installed in this directory");
+        break;
+      case EntryState::Queued: {
+        TWebCopyItem& item = UpdateFiles.Items.Add();
+        // The package arrives in the staging folder under a name of ours.
+        item.TargetDir = StagingDir(AppDir);
+        item.TargetFilename = StagedPackageName(name);
+        item.URL = PackageURL(DownloadBaseURL, name);
+        packages_.push_back(Package{i});
+        break;
+      }
     }
   }
   // Kept beginnings of packages no longer wanted go; the others are continued.
@@ -172,6 +207,20 @@ void TMainForm::QueuePackages() {
 
 void TMainForm::RunPackages() {
   if (UpdateFiles.Items.Count() > 0) UpdateFiles.Execute();
+}
+
+void TMainForm::CheckInstallation() {
+  // The installation matches the manifest when every entry whose package was fetched
+  // now has its checksum; the others matched before, and no refused name passes.
+  for (const Package& p : packages_) {
+    const std::string& name = Names[p.entry];
+    if (EntryMatches(AppDir, name, Checksums[p.entry])) continue;
+    const std::string why = !p.problem.empty() ? p.problem
+                            : !p.done          ? "the download was cancelled"
+                                               : "its package did not install the file the manifest lists";
+    ReportFailure(Printable(name) + " was not updated: " + why);
+  }
+  packages_.clear();
 }
 
 void TMainForm::CleanUp() {
@@ -194,15 +243,28 @@ void TMainForm::LaunchApplication() {
   Runner1.Execute();
 }
 
+void TMainForm::UpdateFilesFileStart(TObject*, int idx) {
+  transferError_.clear();
+  if (static_cast<std::size_t>(idx) < packages_.size())
+    packages_[idx].foundBefore = FileExists(UpdateFiles.Items[idx].TargetDir + UpdateFiles.Items[idx].TargetFilename);
+}
+
 void TMainForm::UpdateFilesFileDone(TObject*, int idx) {
-  // A package is at its staged path only when this run's transfer brought it whole;
-  // it is unpacked and then deleted, whether the unpacking succeeded or not.
-  const std::string path = UpdateFiles.Items[idx].TargetDir + UpdateFiles.Items[idx].TargetFilename;
-  if (!FileExists(path)) return;
+  const TWebCopyItem& item = UpdateFiles.Items[idx];
+  Package unlisted;
+  Package& p = static_cast<std::size_t>(idx) < packages_.size() ? packages_[idx] : unlisted;
+  p.done = true;
+  p.problem = transferError_;
+  // Only a package that this run's transfer put there is unpacked and deleted, whether
+  // the unpacking succeeds or not. A failed transfer leaves the path as it found it,
+  // and a file that was there before is not ours to unpack or delete.
+  const std::string path = item.TargetDir + item.TargetFilename;
+  const bool written = item.Success || !p.foundBefore;
+  if (!written || !FileExists(path)) return;
   CAB.CABFile = path;
   CAB.ReadContents();
   CAB.TargetPath = AppDir;
-  CAB.ExtractAll();
+  if (!CAB.ExtractAll() && p.problem.empty()) p.problem = "its package could not be unpacked";
   plat::files().DeleteFileA(path);  // a failure is ignored
 }
 

@@ -31,6 +31,7 @@ class TMainForm : public TComponent {
   void UpdateFilesCopyOverWrite(TObject* Sender, const std::string& tgtfile, bool& allow);
   void UpdateFilesCopyCancel(TObject* Sender);
   void UpdateFilesFileDone(TObject* Sender, int idx);
+  void UpdateFilesFileStart(TObject* Sender, int idx);
   void CABOverWriteFile(TObject* Sender, const std::string& FileName, bool& Allow);
 
   // The steps of FormShow, in order.
@@ -38,6 +39,7 @@ class TMainForm : public TComponent {
   void ReadManifestEntries();
   void QueuePackages();
   void RunPackages();
+  void CheckInstallation();
   void CleanUp();
   void LaunchApplication();
 
@@ -51,13 +53,33 @@ class TMainForm : public TComponent {
   std::vector<std::string> Names;
   std::vector<std::string> Checksums;
 
+  // What failed in this run, one line each, in order. The program's exit status is
+  // 0 when nothing did, that is when the installation matches the manifest at the
+  // end of the run, else 1.
+  std::vector<std::string> Failures;
+  int ExitStatus() const { return Failures.empty() ? 0 : 1; }
+
   plat::WindowModel& Window() { return window_; }
 
  private:
   // Runs a handler as the message loop does: an error that escapes it is shown in
   // a box titled with the application title, and the program goes on.
   void Guarded(void (TMainForm::*handler)(TObject*));
+  // Records a failure that nothing has shown: with a window it stays silent, as the
+  // run always did, and only the exit status tells; without one it is a line on
+  // standard error, where the headless view writes its message boxes.
+  void ReportFailure(const std::string& text);
 
+  // A queued package: its manifest entry, whether a file was at its path before its
+  // transfer began, whether its transfer ended (OnFileDone), and why it failed.
+  struct Package {
+    std::size_t entry = 0;
+    bool foundBefore = false;
+    bool done = false;
+    std::string problem;
+  };
+  std::vector<Package> packages_;  // one per item of UpdateFiles
+  std::string transferError_;      // the last error a transfer reported
   plat::WindowModel window_;
   plat::WindowId windowId_ = plat::kNoWindow;
 };

@@ -3,12 +3,17 @@
 #include <memory>
 
 #include "core/Text.h"
+#include "install/InstallName.h"
 #include "platform/Files.h"
 
 namespace nolt {
 namespace {
 
 constexpr std::size_t kChecksumCut = 512;
+// A name is kept up to one byte beyond the longest that can be installed, so that a
+// longer one stays too long for StaysInside, whatever followed the cut.
+constexpr std::size_t kNameKept = kMaxInstallNameLength + 1;
+static_assert(kNameKept <= kChecksumCut);
 constexpr std::uint32_t kBlock = 64 * 1024;
 
 [[noreturn]] void RaiseIo() {
@@ -18,18 +23,43 @@ constexpr std::uint32_t kBlock = 64 * 1024;
 
 }  // namespace
 
-bool ParseManifestLine(const std::string& line, std::string& name, std::string& checksum) {
-  const std::string trimmed = Trim(line);
-  if (trimmed.empty()) return false;
-  const std::size_t colon = trimmed.find(':');
-  if (colon == std::string::npos) {
-    name.clear();
-    checksum = Trim(trimmed.substr(0, kChecksumCut));
-  } else {
-    name = Trim(trimmed.substr(0, colon));
-    checksum = Trim(trimmed.substr(colon + 1, kChecksumCut));
+void ManifestLine::Add(char c) {
+  if (colon_) {
+    if (tail_.size() < kChecksumCut) tail_ += c;
+    return;
   }
-  return true;
+  if (!IsBlank(c)) nonBlank_ = true;
+  if (c == ':') {
+    colon_ = true;
+  } else if (length_ > 0 || !IsBlank(c)) {
+    // The line from its first non-blank byte: its first 512 bytes are the checksum
+    // of a line without a colon, and they hold all that is kept of a name.
+    ++length_;
+    if (head_.size() < kChecksumCut) head_ += c;
+    if (!IsBlank(c)) nameEnd_ = length_;
+  }
+}
+
+bool ManifestLine::Finish(std::string& name, std::string& checksum) {
+  const bool entry = nonBlank_;
+  if (entry && colon_) {
+    // head_ starts at the first non-blank byte and nameEnd_ is one past the last
+    // one before the colon: the trimmed name, of which kNameKept bytes at most.
+    name = head_.substr(0, static_cast<std::size_t>(std::min<std::uint64_t>(nameEnd_, kNameKept)));
+    // The cut counts from the byte after the colon, before trimming.
+    checksum = Trim(tail_);
+  } else if (entry) {
+    name.clear();
+    checksum = Trim(head_);
+  }
+  *this = ManifestLine();
+  return entry;
+}
+
+bool ParseManifestLine(const std::string& line, std::string& name, std::string& checksum) {
+  ManifestLine parser;
+  for (char c : line) parser.Add(c);
+  return parser.Finish(name, checksum);
 }
 
 void ReadManifest(const std::string& path, std::vector<std::string>& names, std::vector<std::string>& checksums) {
@@ -42,17 +72,16 @@ void ReadManifest(const std::string& path, std::vector<std::string>& names, std:
   } closer{h};
 
   std::unique_ptr<char[]> buffer(new char[kBlock]);
-  std::string line;
+  ManifestLine line;
   bool lineStarted = false;   // a byte of the current line has been kept or dropped
   bool dropping = false;      // after 0x1A inside a line, until its end
   bool pendingCr = false;     // a CR whose successor is not read yet
   auto endLine = [&] {
     std::string name, checksum;
-    if (ParseManifestLine(line, name, checksum)) {
+    if (line.Finish(name, checksum)) {
       names.push_back(std::move(name));
       checksums.push_back(std::move(checksum));
     }
-    line.clear();
     lineStarted = dropping = false;
   };
 
@@ -79,11 +108,11 @@ void ReadManifest(const std::string& path, std::vector<std::string>& names, std:
         dropping = true;
       } else {
         lineStarted = true;
-        if (!dropping) line += c;
+        if (!dropping) line.Add(c);
       }
     }
   }
-  if (!line.empty() || lineStarted) endLine();
+  if (lineStarted) endLine();
 }
 
 }  // namespace nolt

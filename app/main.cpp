@@ -16,9 +16,10 @@ int main() {
     nolt::TMainForm form(kMainFormDescription);
     form.Show();
     ui.RunMessageLoop();
+    // 0 only when the installation matches the manifest at the end of the run.
+    return form.ExitStatus();
   } catch (const std::exception& e) {
     ui.MessageBoxA(e.what(), nolt::kApplicationTitle, plat::kMbOk | plat::kMbIconError);
     return 1;
   }
-  return 0;
 }

@@ -18,6 +18,7 @@ bool ClimbsOut(const std::string& part) {
 }  // namespace
 
 bool StaysInside(const std::string& name, NameUse use) {
+  if (name.size() > kMaxInstallNameLength) return false;
   // A control byte, NUL included: no such name ever reaches a system call.
   for (char c : name)
     if (IsControl(c)) return false;

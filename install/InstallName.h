@@ -5,7 +5,13 @@
 
 #include <string>
 
+#include "platform/CabinetWriter.h"
+
 namespace nolt {
+
+// The longest name that can be installed: a package brings its file as a cabinet
+// entry of that name, and a cabinet stores at most this many bytes of a name.
+inline constexpr std::size_t kMaxInstallNameLength = plat::kCabinetMaxNameLength;
 
 // Where a name comes from. A cabinet entry becomes a file, so it must name one; a
 // manifest name is only looked up and queued.
@@ -14,6 +20,7 @@ enum class NameUse { ManifestEntry, CabinetEntry };
 // True when name, taken relative to the installation directory, stays inside it.
 // Either separator counts on both targets. Refused:
 //   - a control byte (0x00-0x1F, 0x7F) anywhere: no such name reaches a system call;
+//   - more than kMaxInstallNameLength bytes: no package can bring such a file;
 //   - an absolute name, or one with a UNC prefix (a leading '\' or '/');
 //   - any ':' (a drive such as "C:x", or an NTFS stream such as "a.dll:s");
 //   - a component of dots and blanks with two dots in a row ("..", "...", ". .."):

@@ -17,10 +17,7 @@ std::string LocalPath(std::string path) {
   return path;
 }
 
-bool FileExists(const std::string& path) {
-  const std::uint32_t a = plat::files().GetFileAttributesA(path);
-  return a != plat::kInvalidFileAttributes && !(a & plat::kFileAttributeDirectory);
-}
+bool FileExists(const std::string& path) { return plat::files().IsRegularFile(path); }
 
 bool DirExists(const std::string& path) {
   const std::uint32_t a = plat::files().GetFileAttributesA(LocalPath(path));

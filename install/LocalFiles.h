@@ -12,8 +12,11 @@ namespace nolt {
 // changes.   Linux: "sub\x.dll" -> "sub/x.dll"
 std::string LocalPath(std::string path);
 
-// A path names an existing file when its attributes can be read and it is not a
-// directory.
+// A path names an existing file when it names a regular file (plat::Files::
+// IsRegularFile): a directory never counts, nor does a FIFO, a device or a socket,
+// which could never be read to its end. Whatever is checksummed, replaced, unpacked,
+// deleted or started is first asked here, so nothing else acts on such a thing; a
+// download moves a regular file over it.
 bool FileExists(const std::string& path);
 // True for an existing directory only; a name written on Windows is read as LocalPath.
 bool DirExists(const std::string& path);

@@ -33,9 +33,10 @@ class CabinetWriter {
   // - cabPath's directory must exist; an existing file at cabPath is replaced.
   // - The source is read in blocks, never held in memory whole. Temporary files the
   //   library needs lie beside cabPath and are removed before the call returns.
-  // - Fails, without reading the source or touching cabPath, when entryName is
-  //   empty or longer than kCabinetMaxNameLength, or the source is missing, not a
-  //   regular file, or larger than kCabinetMaxFileSize.
+  // - Fails, without reading the source or touching cabPath, when a path or the
+  //   entry name holds a NUL, entryName is empty or longer than
+  //   kCabinetMaxNameLength, or the source is missing, not a regular file, or
+  //   larger than kCabinetMaxFileSize.
   // Returns true on success. On failure returns false and sets *error to a one-line
   // description of the cause; a cabinet begun at cabPath is removed.
   virtual bool WriteSingleFileCabinet(const std::string& cabPath, const std::string& sourcePath,

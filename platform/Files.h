@@ -27,6 +27,7 @@ inline constexpr std::uint32_t kErrorAccessDenied = 5;
 inline constexpr std::uint32_t kErrorInvalidHandle = 6;
 inline constexpr std::uint32_t kErrorFileExists = 80;
 inline constexpr std::uint32_t kErrorDiskFull = 112;
+inline constexpr std::uint32_t kErrorInvalidName = 123;
 inline constexpr std::uint32_t kErrorAlreadyExists = 183;
 
 enum class FileAccess { Read, Write, ReadWrite };
@@ -65,12 +66,19 @@ class EInOutError : public std::runtime_error {
   std::uint32_t code_;
 };
 
+// Every operation that takes a path fails with kErrorInvalidName when the path holds
+// a NUL byte (HoldsNul): no system call ever sees it cut short.
 class Files {
  public:
   virtual ~Files() = default;
 
   // Attributes of a path, or kInvalidFileAttributes when they cannot be read.
   virtual std::uint32_t GetFileAttributesA(const std::string& path) = 0;
+  // Whether path names a regular file, the only kind whose contents the components
+  // read, compare or replace. Linux: a link is followed, and a FIFO, a device or a
+  // socket is no regular file. Windows: a directory, a device (CON, NUL, COM1, ...
+  // answer in every directory) and a reparse point are none. Never blocks.
+  virtual bool IsRegularFile(const std::string& path) = 0;
   virtual bool DeleteFileA(const std::string& path) = 0;
   // Creates one directory; its parent must exist.
   virtual bool CreateDirectoryA(const std::string& path) = 0;

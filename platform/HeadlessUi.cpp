@@ -34,9 +34,13 @@ void HeadlessUi::WakeForPostedCalls() {
   wake_.notify_all();
 }
 
-int HeadlessUi::MessageBoxA(const std::string& text, const std::string& caption, std::uint32_t) {
+int HeadlessUi::MessageBoxA(const std::string& text, const std::string& caption, std::uint32_t type) {
   std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
   std::fflush(stderr);
+  // An error box would keep the program open until the user closed its window, and
+  // nobody can close one here: the message has been written, so the loop ends once
+  // the current handler returns.
+  if (type & kMbIconError) Terminate();
   return kIdOk;
 }
 

@@ -1,5 +1,7 @@
 // The headless view: windows exist only as models, nothing is drawn, message boxes
-// go to standard error and modal dialogs answer Cancel at once. Used on Linux when
+// go to standard error and modal dialogs answer Cancel at once. An error box
+// (kMbIconError) ends the message loop after its line: nobody could close the window
+// that it would leave open. Used on Linux when
 // there is no display; portable, so the message-loop contract is the same everywhere.
 #pragma once
 

@@ -86,6 +86,9 @@ struct CommandLine {
   }
 };
 
+// A path or a part of a command line that holds a NUL byte fails (kSeFileNotFound,
+// 0 or false; the error is ERROR_INVALID_NAME on Windows, EINVAL on Linux): the
+// system would read it only up to the NUL. An environment block is made of NULs.
 class Process {
  public:
   virtual ~Process() = default;

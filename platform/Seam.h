@@ -3,7 +3,14 @@
 // tests install a fake for the length of a scope.
 #pragma once
 
+#include <string>
+
 namespace plat {
+
+// A text that holds a NUL byte. A system call reads a path or a name up to its first
+// NUL, so it would act on a shorter path than the one given: every seam operation
+// that hands a path to the system refuses such a text instead.
+inline bool HoldsNul(const std::string& text) { return text.find('\0') != std::string::npos; }
 
 // Defined once per seam by the target's implementation file. System instances are
 // created on first use and never destroyed: the launcher's wait threads may still

@@ -11,7 +11,8 @@ namespace plat {
 class Shell {
  public:
   virtual ~Shell() = default;
-  // Returns true when the shell accepted the request; the caller may ignore it.
+  // Returns true when the shell accepted the request; the caller may ignore it. A
+  // path that holds a NUL byte is refused.
   virtual bool ShellExecuteOpen(const std::string& path) = 0;
 };
 

@@ -94,7 +94,9 @@ class PosixCabinetLibrary final : public CabinetLibrary {
   }
 
  private:
-  static bool IsCabinetLibrary(const std::string& name) { return ::strcasecmp(name.c_str(), "cabinet.dll") == 0; }
+  static bool IsCabinetLibrary(const std::string& name) {
+    return !HoldsNul(name) && ::strcasecmp(name.c_str(), "cabinet.dll") == 0;
+  }
   HModule Module() { return this; }
 
   std::atomic<int> loads_{0};

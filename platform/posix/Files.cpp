@@ -50,6 +50,13 @@ bool Fail() {
   return false;
 }
 
+// True when path may go to the system; a path with a NUL fails as Windows fails it.
+bool Passable(const std::string& path) {
+  if (!HoldsNul(path)) return true;
+  lastError = kErrorInvalidName;
+  return false;
+}
+
 // Seconds and nanoseconds since 1970 <-> FILETIME.
 constexpr std::int64_t kEpochDiff = 116444736000000000LL;
 
@@ -89,6 +96,7 @@ class PosixFiles final : public Files {
  public:
   std::uint32_t GetFileAttributesA(const std::string& path) override {
     struct stat st;
+    if (!Passable(path)) return kInvalidFileAttributes;
     if (path.empty() || ::stat(path.c_str(), &st) != 0) {
       Fail();
       return kInvalidFileAttributes;
@@ -101,7 +109,17 @@ class PosixFiles final : public Files {
     return attr;
   }
 
+  bool IsRegularFile(const std::string& path) override {
+    // stat follows a link once to what it names, and never opens: a FIFO without
+    // a writer cannot make it wait.
+    struct stat st;
+    if (!Passable(path)) return false;
+    if (path.empty() || ::stat(path.c_str(), &st) != 0) return Fail();
+    return S_ISREG(st.st_mode);
+  }
+
   bool DeleteFileA(const std::string& path) override {
+    if (!Passable(path)) return false;
     struct stat st;
     if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
       lastError = kErrorAccessDenied;  // as Windows: a directory is not a file
@@ -111,12 +129,17 @@ class PosixFiles final : public Files {
   }
 
   bool CreateDirectoryA(const std::string& path) override {
+    if (!Passable(path)) return false;
     return ::mkdir(path.c_str(), 0777) == 0 || Fail();
   }
 
-  bool RemoveDirectoryA(const std::string& path) override { return ::rmdir(path.c_str()) == 0 || Fail(); }
+  bool RemoveDirectoryA(const std::string& path) override {
+    if (!Passable(path)) return false;
+    return ::rmdir(path.c_str()) == 0 || Fail();
+  }
 
   FileHandle CreateFileA(const std::string& path, FileAccess access, FileCreate create) override {
+    if (!Passable(path)) return kInvalidFile;
     int flags = O_CLOEXEC;
     switch (access) {
       case FileAccess::Read: flags |= O_RDONLY; break;
@@ -204,11 +227,13 @@ class PosixFiles final : public Files {
   }
 
   bool MoveFileReplace(const std::string& source, const std::string& target) override {
+    if (!Passable(source) || !Passable(target)) return false;
     return ::rename(source.c_str(), target.c_str()) == 0 || Fail();
   }
 
   FileHandle CreateTempFileIn(const std::string& dir, const std::string& prefix, const std::string& suffix,
                               std::string* path) override {
+    if (!Passable(dir)) return kInvalidFile;
     std::string pattern = dir + prefix + "XXXXXX" + suffix;
     int fd = ::mkostemps(pattern.data(), static_cast<int>(suffix.size()), O_CLOEXEC);
     if (fd < 0) {
@@ -227,6 +252,7 @@ class PosixFiles final : public Files {
   }
 
   bool FlushDirectory(const std::string& dir) override {
+    if (!Passable(dir)) return false;
     const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return Fail();
     const bool ok = ::fsync(fd) == 0 || Fail();
@@ -236,6 +262,7 @@ class PosixFiles final : public Files {
 
   bool ListDirectory(const std::string& dir, std::vector<FoundFile>* entries) override {
     entries->clear();
+    if (!Passable(dir)) return false;
     DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
     if (!d) return Fail();
     errno = 0;
@@ -259,6 +286,7 @@ class PosixFiles final : public Files {
   }
 
   std::string GetFullPathNameA(const std::string& path) override {
+    if (!Passable(path)) return {};
     if (path.empty()) {
       lastError = 87;  // ERROR_INVALID_PARAMETER
       return {};
@@ -293,6 +321,7 @@ class PosixFiles final : public Files {
   }
 
   bool FinishInstalledFile(FileHandle h, const std::string& target) override {
+    if (!Passable(target)) return false;
     const int fd = static_cast<int>(h);
     struct stat st;
     mode_t mode;
@@ -338,6 +367,7 @@ class PosixFiles final : public Files {
       case kErrorAlreadyExists:
       case kErrorFileExists: return "The file exists";
       case kErrorDiskFull: return "There is not enough space on the disk";
+      case kErrorInvalidName: return "The filename, directory name, or volume label syntax is incorrect";
       default: break;
     }
     if (code & 0x20000000u) return std::strerror(static_cast<int>(code & 0xFFFFu));

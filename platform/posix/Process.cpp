@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -258,10 +259,22 @@ bool NiceOf(std::uint32_t creationFlags, int* nice) {
   }
 }
 
+// True when every text may go to the system; one holding a NUL fails with EINVAL,
+// as the system would read it only up to the NUL.
+bool Passable(std::initializer_list<const std::string*> texts) {
+  for (const std::string* t : texts)
+    if (HoldsNul(*t)) {
+      lastError = EINVAL;
+      return false;
+    }
+  return true;
+}
+
 class PosixProcess final : public Process {
  public:
   std::uintptr_t FindExecutableA(const std::string& file, const std::string& directory,
                                  std::string* program) override {
+    if (!Passable({&file, &directory})) return kSeFileNotFound;
     std::string path = file;
     if (!directory.empty() && !file.empty() && file[0] != '/') path = directory + "/" + file;
     struct stat st;
@@ -281,9 +294,10 @@ class PosixProcess final : public Process {
     return 42;
   }
 
-  bool StartsByItself(const std::string& path) override { return IsExecutableFile(path); }
+  bool StartsByItself(const std::string& path) override { return Passable({&path}) && IsExecutableFile(path); }
 
   std::uint32_t GetShortPathNameA(const std::string& path, std::string* shortPath) override {
+    if (!Passable({&path})) return 0;
     struct stat st;
     if (path.empty() || stat(path.c_str(), &st) != 0) {
       lastError = path.empty() ? ENOENT : static_cast<std::uint32_t>(errno);
@@ -295,6 +309,7 @@ class PosixProcess final : public Process {
 
   bool CreateProcessA(const CommandLine& commandLine, std::uint32_t creationFlags, const std::string* environment,
                       const StartupInfo&, ProcessInformation* info) override {
+    if (!Passable({&commandLine.program, &commandLine.document, &commandLine.parameters})) return false;
     std::vector<std::string> args{commandLine.program};
     if (!commandLine.document.empty()) args.push_back(commandLine.document);
     SplitWords(commandLine.parameters, &args);

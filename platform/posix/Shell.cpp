@@ -14,6 +14,7 @@ namespace {
 class PosixShell final : public Shell {
  public:
   bool ShellExecuteOpen(const std::string& path) override {
+    if (HoldsNul(path)) return false;  // the system would open a shorter path
     std::string prog = "xdg-open";
     char* argv[] = {prog.data(), const_cast<char*>(path.c_str()), nullptr};
     pid_t pid;

@@ -31,13 +31,26 @@ static_assert(static_cast<int>(plat::FDIERROR_USER_ABORT) == static_cast<int>(::
 static_assert(static_cast<int>(plat::fdintENUMERATE) == static_cast<int>(::fdintENUMERATE));
 static_assert(sizeof(std::int32_t) == sizeof(LONG) && sizeof(std::uint32_t) == sizeof(UINT));
 
+// The loader would read a name only up to a NUL.
+bool Passable(const std::string& name) {
+  if (!HoldsNul(name)) return true;
+  ::SetLastError(ERROR_INVALID_NAME);
+  return false;
+}
+
 class Win32CabinetLibrary final : public CabinetLibrary {
  public:
-  HModule LoadLibraryA(const std::string& name) override { return ::LoadLibraryA(name.c_str()); }
-  HModule GetModuleHandleA(const std::string& name) override { return ::GetModuleHandleA(name.c_str()); }
+  HModule LoadLibraryA(const std::string& name) override {
+    return Passable(name) ? ::LoadLibraryA(name.c_str()) : nullptr;
+  }
+  HModule GetModuleHandleA(const std::string& name) override {
+    return Passable(name) ? ::GetModuleHandleA(name.c_str()) : nullptr;
+  }
   FarProc GetProcAddress(HModule module, const std::string& name) override {
+    if (!Passable(name)) return nullptr;
     return reinterpret_cast<FarProc>(::GetProcAddress(static_cast<HMODULE>(module), name.c_str()));
   }
+
   bool FreeLibrary(HModule module) override { return ::FreeLibrary(static_cast<HMODULE>(module)) != 0; }
 };
 

@@ -214,6 +214,10 @@ class FciCabinetWriter final : public CabinetWriter {
  public:
   bool WriteSingleFileCabinet(const std::string& cabPath, const std::string& sourcePath,
                               const std::string& entryName, std::string* error) override {
+    if (HoldsNul(cabPath) || HoldsNul(sourcePath) || HoldsNul(entryName)) {
+      *error = "a path or the entry name holds a NUL byte";
+      return false;
+    }
     if (entryName.empty() || entryName.size() > kCabinetMaxNameLength) {
       *error = "entry name must have 1 to " + std::to_string(kCabinetMaxNameLength) + " bytes: \"" + entryName + "\"";
       return false;

@@ -11,16 +11,51 @@ namespace {
 
 HANDLE ToHandle(FileHandle h) { return reinterpret_cast<HANDLE>(h); }
 
+// True when path may go to the system, which would read it only up to a NUL.
+bool Passable(const std::string& path) {
+  if (!HoldsNul(path)) return true;
+  ::SetLastError(ERROR_INVALID_NAME);
+  return false;
+}
+
 class Win32Files final : public Files {
  public:
   std::uint32_t GetFileAttributesA(const std::string& path) override {
+    if (!Passable(path)) return INVALID_FILE_ATTRIBUTES;
     return ::GetFileAttributesA(path.c_str());
   }
-  bool DeleteFileA(const std::string& path) override { return ::DeleteFileA(path.c_str()) != 0; }
-  bool CreateDirectoryA(const std::string& path) override { return ::CreateDirectoryA(path.c_str(), nullptr) != 0; }
-  bool RemoveDirectoryA(const std::string& path) override { return ::RemoveDirectoryA(path.c_str()) != 0; }
+
+  bool IsRegularFile(const std::string& path) override {
+    if (!Passable(path)) return false;
+    const DWORD a = ::GetFileAttributesA(path.c_str());
+    if (a == INVALID_FILE_ATTRIBUTES) return false;
+    if (a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+    // A device name (CON, NUL, COM1, nul.txt, ...) names the device in any directory
+    // and answers with a plain file's attributes. The full path shows it ("\\.\CON");
+    // a device that the path does not show, the handle does. Opening for the
+    // attributes alone reads nothing and is refused by no sharing mode; a file that
+    // cannot be opened even so is judged by its attributes.
+    char full[MAX_PATH];
+    const DWORD n = ::GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
+    if (n >= 4 && n < MAX_PATH && std::string(full, 4) == "\\\\.\\") return false;
+    HANDLE h = ::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return true;
+    const bool disk = ::GetFileType(h) == FILE_TYPE_DISK;
+    ::CloseHandle(h);
+    return disk;
+  }
+
+  bool DeleteFileA(const std::string& path) override { return Passable(path) && ::DeleteFileA(path.c_str()) != 0; }
+  bool CreateDirectoryA(const std::string& path) override {
+    return Passable(path) && ::CreateDirectoryA(path.c_str(), nullptr) != 0;
+  }
+  bool RemoveDirectoryA(const std::string& path) override {
+    return Passable(path) && ::RemoveDirectoryA(path.c_str()) != 0;
+  }
 
   FileHandle CreateFileA(const std::string& path, FileAccess access, FileCreate create) override {
+    if (!Passable(path)) return kInvalidFile;
     DWORD acc = access == FileAccess::Read ? GENERIC_READ
                 : access == FileAccess::Write ? GENERIC_WRITE
                                               : GENERIC_READ | GENERIC_WRITE;
@@ -86,6 +121,7 @@ class Win32Files final : public Files {
   }
 
   bool MoveFileReplace(const std::string& source, const std::string& target) override {
+    if (!Passable(source) || !Passable(target)) return false;
     return ::MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
   }
 
@@ -93,6 +129,7 @@ class Win32Files final : public Files {
   // counter; CREATE_NEW makes the name unique, and a taken name is tried again.
   FileHandle CreateTempFileIn(const std::string& dir, const std::string& prefix, const std::string& suffix,
                               std::string* path) override {
+    if (!Passable(dir)) return kInvalidFile;
     static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     static std::atomic<std::uint64_t> counter{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -119,10 +156,11 @@ class Win32Files final : public Files {
 
   bool FlushFileBuffers(FileHandle h) override { return ::FlushFileBuffers(ToHandle(h)) != 0; }
 
-  bool FlushDirectory(const std::string&) override { return true; }
+  bool FlushDirectory(const std::string& dir) override { return Passable(dir); }
 
   bool ListDirectory(const std::string& dir, std::vector<FoundFile>* entries) override {
     entries->clear();
+    if (!Passable(dir)) return false;
     WIN32_FIND_DATAA fd;
     HANDLE h = ::FindFirstFileA((dir.empty() ? std::string("*") : dir + "*").c_str(), &fd);
     if (h == INVALID_HANDLE_VALUE) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
@@ -141,6 +179,7 @@ class Win32Files final : public Files {
   }
 
   std::string GetFullPathNameA(const std::string& path) override {
+    if (!Passable(path)) return {};
     char buf[MAX_PATH];
     DWORD n = ::GetFullPathNameA(path.c_str(), MAX_PATH, buf, nullptr);
     if (n == 0) return {};
@@ -153,7 +192,7 @@ class Win32Files final : public Files {
   }
 
   // Windows files carry no permission bits to carry over.
-  bool FinishInstalledFile(FileHandle, const std::string&) override { return true; }
+  bool FinishInstalledFile(FileHandle, const std::string& target) override { return Passable(target); }
 
   std::string ExecutablePath() override {
     char buf[MAX_PATH];

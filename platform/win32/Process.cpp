@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <initializer_list>
 #include <vector>
 
 namespace plat {
@@ -15,10 +16,21 @@ std::uint64_t U64(const FILETIME& ft) {
   return (static_cast<std::uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
 }
 
+// True when every text may go to the system, which would read it only up to a NUL.
+bool Passable(std::initializer_list<const std::string*> texts) {
+  for (const std::string* t : texts)
+    if (HoldsNul(*t)) {
+      ::SetLastError(ERROR_INVALID_NAME);
+      return false;
+    }
+  return true;
+}
+
 class Win32Process final : public Process {
  public:
   std::uintptr_t FindExecutableA(const std::string& file, const std::string& directory,
                                  std::string* program) override {
+    if (!Passable({&file, &directory})) return kSeFileNotFound;
     char buffer[MAX_PATH + 1] = {};
     HINSTANCE r = ::FindExecutableA(file.c_str(), directory.empty() ? nullptr : directory.c_str(), buffer);
     auto result = reinterpret_cast<std::uintptr_t>(r);
@@ -29,6 +41,7 @@ class Win32Process final : public Process {
   bool StartsByItself(const std::string&) override { return false; }
 
   std::uint32_t GetShortPathNameA(const std::string& path, std::string* shortPath) override {
+    if (!Passable({&path})) return 0;
     // The answer is the length, or the size needed (with its NUL) when the buffer is
     // too small; a path that grows between two calls is asked for again.
     std::vector<char> buffer(256);
@@ -47,6 +60,7 @@ class Win32Process final : public Process {
 
   bool CreateProcessA(const CommandLine& commandLine, std::uint32_t creationFlags, const std::string* environment,
                       const StartupInfo& startup, ProcessInformation* info) override {
+    if (!Passable({&commandLine.program, &commandLine.document, &commandLine.parameters})) return false;
     // CreateProcessA may write into its command line, so it gets a copy.
     std::string text = commandLine.Text();
     std::vector<char> line(text.begin(), text.end());

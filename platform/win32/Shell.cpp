@@ -10,6 +10,7 @@ namespace {
 class Win32Shell final : public Shell {
  public:
   bool ShellExecuteOpen(const std::string& path) override {
+    if (HoldsNul(path)) return false;  // the system would open a shorter path
     HINSTANCE r = ::ShellExecuteA(nullptr, "open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
     return reinterpret_cast<INT_PTR>(r) > 32;
   }

@@ -36,13 +36,17 @@ class OfflineInternet : public test::NullInternet {
   }
 };
 
-// The headless view, recording message boxes.
+// The headless view, recording message boxes. It stands for a view with a window
+// (boxes stay open) unless told that there is no display; then it behaves as the
+// headless view itself.
 class RecordingUi : public plat::HeadlessUi {
  public:
+  bool display = true;
   std::vector<std::string> boxes;
-  int MessageBoxA(const std::string& text, const std::string& caption, std::uint32_t) override {
+  bool HasDisplay() override { return display; }
+  int MessageBoxA(const std::string& text, const std::string& caption, std::uint32_t type) override {
     boxes.push_back(caption + ": " + text);
-    return plat::kIdOk;
+    return display ? plat::kIdOk : HeadlessUi::MessageBoxA(text, caption, type);
   }
 };
 
@@ -222,7 +226,56 @@ TEST_F(MainForm, FullRunDeletesTheStalePatchProgramAndTerminates) {
   EXPECT_FALSE(test::FileExists(dir.File("noltpatch.exe")));
   EXPECT_TRUE(test::FileExists(dir.File("nolt-patch-updater.txt"))) << "the manifest is never deleted";
   EXPECT_EQ(f->UpdateFiles.Items.Count(), 0) << "the item list is emptied";
-  EXPECT_TRUE(view.boxes.empty());
+  EXPECT_TRUE(view.boxes.empty()) << "with a window, these failures are silent";
+  // Only the exit status tells: no manifest from the server, and gone.dll still missing.
+  EXPECT_EQ(f->ExitStatus(), 1);
+  ASSERT_EQ(f->Failures.size(), 2u);
+  EXPECT_EQ(f->Failures[0].rfind("the manifest could not be fetched from " + std::string(NOLT_DOWNLOAD_BASE_URL), 0),
+            0u) << f->Failures[0];
+  EXPECT_EQ(f->Failures[1].rfind("\"gone.dll\" was not updated: no answer from the server", 0), 0u) << f->Failures[1];
+}
+
+// A failed transfer leaves whatever is at the package's path: a file of the
+// installation that carries that name is neither unpacked nor deleted.
+TEST_F(MainForm, AFailedTransferLeavesAFileAtThePackagePathAlone) {
+  test::WriteFile(dir.File("data.cab"), "the application's own data");
+  test::WriteFile(dir.File("nolt-patch-updater.txt"), "data:123456\n");
+  auto f = MakeForm();
+  f->Show();
+  view.RunMessageLoop();
+  EXPECT_EQ(test::ReadFile(dir.File("data.cab")), "the application's own data");
+  EXPECT_EQ(f->ExitStatus(), 1);
+}
+
+// Without a display every failure is one line on standard error, and an error that
+// would keep the window open ends the program after its line.
+TEST_F(MainForm, HeadlessRunsWriteEachFailureAndEndAfterAnError) {
+  view.display = false;
+  test::WriteFile(dir.File("nolt-patch-updater.txt"), std::string("a\0x.dll:0\n", 10));
+  {
+    auto f = MakeForm();
+    f->Show();
+    view.RunMessageLoop();
+    EXPECT_EQ(f->ExitStatus(), 1);
+    ASSERT_EQ(view.boxes.size(), 2u) << "one line per failure";
+    for (std::size_t i = 0; i < 2; ++i) EXPECT_EQ(view.boxes[i], "NOLT-Patch-Setup: " + f->Failures[i]);
+    EXPECT_EQ(f->Failures[1],
+              "the manifest entry \"a\\x00x.dll\" is refused: it names no file that may be installed in this directory");
+  }
+
+  RecordingUi fresh;
+  fresh.display = false;
+  fresh.SetApplicationTitle("NOLT-Patch-Setup");
+  plat::ScopedSeam<plat::Ui> ui(fresh);
+  FailingReadFiles files(dir.File("nolt-patch-updater.txt"));
+  plat::ScopedSeam<plat::Files> seam(files);
+  auto f = MakeForm();
+  f->Show();
+  fresh.ProcessMessages();
+  EXPECT_TRUE(fresh.Terminated()) << "nobody could close the window";
+  EXPECT_EQ(f->ExitStatus(), 1);
+  ASSERT_EQ(fresh.boxes.size(), 2u);
+  EXPECT_EQ(fresh.boxes[1], "NOLT-Patch-Setup: " + plat::files().ErrorText(plat::kErrorAccessDenied));
 }
 
 TEST_F(MainForm, UnreadableManifestShowsTheErrorAndStaysOpen) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "app/Manifest.h"
+#include "install/InstallName.h"
 #include "platform/Files.h"
 #include "tests/support/TestSupport.h"
 
@@ -51,7 +52,8 @@ TEST(Manifest, ChecksumCutAt512AndLongLines) {
   Entries e = Read("f:" + longSum + "\n" + hugeName + ": 12\n  :" + std::string(511, ' ') + "X" + "Y\n");
   ASSERT_EQ(e.names.size(), 3u);
   EXPECT_EQ(e.sums[0], std::string(512, 'a'));
-  EXPECT_EQ(e.names[1], hugeName);
+  // A name longer than any that can be installed is kept only so far: still too long.
+  EXPECT_EQ(e.names[1], hugeName.substr(0, kMaxInstallNameLength + 1));
   EXPECT_EQ(e.sums[1], "12");
   EXPECT_EQ(e.names[2], "");
   EXPECT_EQ(e.sums[2], "X") << "the cut counts from the byte after the colon, before trimming";
@@ -59,6 +61,31 @@ TEST(Manifest, ChecksumCutAt512AndLongLines) {
   // No colon: the first 512 bytes of the line.
   Entries n = Read(std::string(700, 'z'));
   EXPECT_EQ(n.sums[0], std::string(512, 'z'));
+}
+
+// Whatever a line's length, the entry is what the whole line would give: blanks
+// beyond the kept bytes are trimmed, and a name that goes on past them stays too long.
+TEST(Manifest, WhatIsKeptOfALongLineGivesTheSameEntry) {
+  const std::size_t max = kMaxInstallNameLength;
+  const std::string pad(100000, ' ');
+  struct Case {
+    std::string line, name, checksum;
+  } cases[] = {
+      {"a" + pad + ":" + pad + "1A" + pad, "a", ""},
+      {"a" + pad + "b:0", "a" + std::string(max, ' '), "0"},
+      {std::string(max, 'n') + pad + ":0", std::string(max, 'n'), "0"},
+      {std::string(max + 1, 'n') + ":0", std::string(max + 1, 'n'), "0"},
+      {pad + "x" + pad, "", "x"},
+      {pad + ":" + std::string(511, ' ') + "X" + pad, "", "X"},
+      {std::string(2000, 'z') + ":1", std::string(max + 1, 'z'), "1"},
+  };
+  for (const Case& c : cases) {
+    std::string name, sum;
+    ASSERT_TRUE(ParseManifestLine(c.line, name, sum));
+    EXPECT_EQ(name, c.name) << c.line.size();
+    EXPECT_EQ(sum, c.checksum) << c.line.size();
+    EXPECT_EQ(StaysInside(name, NameUse::ManifestEntry), name.size() <= max);
+  }
 }
 
 TEST(Manifest, EmptyAndBlankFiles) {

@@ -202,6 +202,7 @@ class ScriptedFiles final : public plat::Files {
 
   // Not used by the checksum.
   std::uint32_t GetFileAttributesA(const std::string&) override { return Unused<std::uint32_t>(); }
+  bool IsRegularFile(const std::string&) override { return Unused<bool>(); }
   bool DeleteFileA(const std::string&) override { return Unused<bool>(); }
   bool CreateDirectoryA(const std::string&) override { return Unused<bool>(); }
   bool RemoveDirectoryA(const std::string&) override { return Unused<bool>(); }

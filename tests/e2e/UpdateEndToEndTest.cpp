@@ -5,8 +5,16 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <sstream>
 #include <thread>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "tests/support/HttpServer.h"
 #include "tests/support/RunProgram.h"
@@ -24,6 +32,15 @@ const std::string kBasePath = [] {
 
 std::string Exe(const std::string& name) {
   return fs::path(test::ProgramPath(name)).filename().string();
+}
+
+// Whether the updater shows windows: always on Windows, on Linux with a display.
+bool HasDisplay() {
+#ifdef _WIN32
+  return true;
+#else
+  return std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY");
+#endif
 }
 
 class EndToEnd : public ::testing::Test {
@@ -155,7 +172,7 @@ TEST_F(EndToEnd, DuplicatesBrokenAndMissingPackages) {
 
   test::ProgramResult r = RunUpdater();
   ASSERT_FALSE(r.timedOut);
-  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.exitCode, 1) << "junk.dll and missing.dll were not installed";
   EXPECT_EQ(Requested(), (std::vector<std::string>{"GET nolt-patch-updater.txt", "GET x.dll.cab", "GET x.dll.cab",
                                                    "GET junk.dll.cab", "GET missing.dll.cab", "GET y.dll.cab"}));
   EXPECT_EQ(test::ReadFile(install.File("x.dll")), "x, version 2");
@@ -213,8 +230,139 @@ TEST_F(EndToEnd, ALaunchFailureKeepsTheProgramOpen) {
   Installed("noltpatch.exe", "stale");
   test::ProgramResult r = RunUpdater(8000);
   ASSERT_TRUE(r.started);
-  EXPECT_TRUE(r.timedOut) << "the error box keeps the program open until the user closes it";
+  if (HasDisplay()) EXPECT_TRUE(r.timedOut) << "the error box keeps the program open until the user closes it";
+  else EXPECT_EQ(r.exitCode, 1) << "without a display the error ends the program";
   EXPECT_FALSE(test::FileExists(install.File("noltpatch.exe"))) << "the clean-up happened before the launch";
+}
+
+// Hostile manifests and damaged installations, each run headless in an installation
+// of its own below a directory that holds a file outside it: nothing the manifest may
+// not name is touched, nothing hangs, and the exit status and the lines on standard
+// error (Linux; the Windows program always has its window) say what failed.
+TEST_F(EndToEnd, HostileManifestsAndDamagedInstallations) {
+  Release("good.dll", "good, version 2");
+  Release("pipe.dll", "pipe, version 2");
+  Release("zero.dll", "zero, version 2");
+  Publish();
+  const std::string served = test::ReadFile(server.LocalPath(kBasePath.substr(1) + "nolt-patch-updater.txt"));
+  const auto line = [&](const std::string& name) {
+    const std::size_t at = served.find(name + ":");
+    return served.substr(at, served.find('\n', at) + 1 - at);
+  };
+  server.AddFile(kBasePath.substr(1) + "junk.dll.cab", "this is not a cabinet");
+  const std::string nul(1, '\0'), self = Exe("nolt-patch-setup");
+  using Dir = const fs::path&;
+  const auto put = [](Dir dir, const std::string& name, const std::string& bytes) {
+    test::WriteFile((dir / name).string(), bytes);
+  };
+  const auto has = [](Dir dir, const std::string& name, const std::string& bytes) {
+    return fs::is_regular_file(fs::symlink_status(dir / name)) && test::ReadFile((dir / name).string()) == bytes;
+  };
+
+  struct Case {
+    std::string what;
+    std::string manifest;  // served; empty: the server has none
+    std::function<void(Dir)> prepare;
+    int status;
+    std::vector<std::string> lines;      // each line on standard error begins so, after the title
+    std::vector<std::string> packages;   // the packages requested, in order
+    std::function<bool(Dir)> installed;  // the installation afterwards is right
+    bool posixOnly = false;
+  };
+  const std::vector<Case> cases = {
+      {"names holding a NUL or a control byte",
+       "b.dll" + nul + "x:0\r\n" + self + nul + "x:0\r\nc\x01.dll:0\r\n" + line("good.dll"),
+       [&](Dir d) {
+         put(d, "b.dll", "b");
+         put(d, "c.dll", "c");
+       },
+       1,
+       {"the manifest entry \"b.dll\\x00x\" is refused", "the manifest entry \"" + self + "\\x00x\" is refused",
+        "the manifest entry \"c\\x01.dll\" is refused"},
+       {"good.dll.cab"},
+       [&](Dir d) {
+         return has(d, "b.dll", "b") && has(d, "c.dll", "c") && fs::exists(d / self) &&
+                has(d, "good.dll", "good, version 2");
+       }},
+      {"names that climb out", "..\\outside.dll:0\r\nsub/../../outside.dll:0\r\n", nullptr, 1,
+       {"the manifest entry \"..\\outside.dll\" is refused", "the manifest entry \"sub/../../outside.dll\" is refused"},
+       {}, [&](Dir d) { return has(d.parent_path(), "outside.dll", "outside"); }},
+      {"a line of 3 MB", std::string(3 << 20, 'n') + ":0\r\n" + line("good.dll"), nullptr, 1,
+       {"the manifest entry \"" + std::string(256, 'n') + "\" is refused"}, {"good.dll.cab"},
+       [&](Dir d) { return has(d, "good.dll", "good, version 2"); }},
+      {"a FIFO and a link to /dev/zero under listed names", line("pipe.dll") + line("zero.dll"),
+       [&](Dir d) {
+#ifndef _WIN32
+         EXPECT_EQ(::mkfifo((d / "pipe.dll").c_str(), 0644), 0);
+         EXPECT_EQ(::symlink("/dev/zero", (d / "zero.dll").c_str()), 0);
+#endif
+         (void)d;
+       },
+       0, {}, {"pipe.dll.cab", "zero.dll.cab"},
+       [&](Dir d) { return has(d, "pipe.dll", "pipe, version 2") && has(d, "zero.dll", "zero, version 2"); }, true},
+      {"a missing package where the installation has a file of its name", "data:123456\r\n" + line("good.dll"),
+       [&](Dir d) { put(d, "data.cab", "the application's own data"); }, 1,
+       {"\"data\" was not updated: Returned http error code 404"}, {"data.cab", "good.dll.cab"},
+       [&](Dir d) { return has(d, "data.cab", "the application's own data") && has(d, "good.dll", "good, version 2"); }},
+      {"a package that is not a cabinet", "junk.dll:123456\r\n", nullptr, 1,
+       {"\"junk.dll\" was not updated: its package could not be unpacked"}, {"junk.dll.cab"},
+       [&](Dir d) { return !fs::exists(d / "junk.dll") && !fs::exists(d / "junk.dll.cab"); }},
+      {"an unreachable manifest: the run goes on with the one left before", "",
+       [&](Dir d) { put(d, "nolt-patch-updater.txt", line("good.dll")); }, 1,
+       {"the manifest could not be fetched from " + std::string(NOLT_DOWNLOAD_BASE_URL) +
+        "nolt-patch-updater.txt: Returned http error code 404"},
+       {"good.dll.cab"}, [&](Dir d) { return has(d, "good.dll", "good, version 2"); }},
+      {"a manifest that cannot be written where it belongs", line("good.dll"),
+       [&](Dir d) { fs::create_directory(d / "nolt-patch-updater.txt"); }, 1,
+       {"the manifest could not be fetched from " + std::string(NOLT_DOWNLOAD_BASE_URL) +
+        "nolt-patch-updater.txt: Cannot create file"},
+       {}, [&](Dir d) { return fs::is_directory(d / "nolt-patch-updater.txt"); }},
+      {"a launch that fails", "\r\n",
+       [&](Dir d) {
+         put(d, "pomr.exe", "not a program at all");
+         fs::permissions(d / "pomr.exe", fs::perms::owner_exec, fs::perm_options::add);
+       },
+       1, {""}, {}, [&](Dir d) { return fs::exists(d / "pomr.exe"); }, true},
+      {"a sound update", line("good.dll"), nullptr, 0, {}, {"good.dll.cab"},
+       [&](Dir d) { return has(d, "good.dll", "good, version 2"); }},
+  };
+
+  const std::string manifestPath = server.LocalPath(kBasePath.substr(1) + "nolt-patch-updater.txt");
+  for (const Case& c : cases) {
+#ifdef _WIN32
+    if (c.posixOnly) continue;
+#endif
+    SCOPED_TRACE(c.what);
+    test::TempDir root;
+    const fs::path inst = root.path() / "inst";
+    fs::create_directories(inst);
+    fs::copy_file(test::ProgramPath("nolt-patch-setup"), inst / self);
+    put(root.path(), "outside.dll", "outside");
+    if (c.prepare) c.prepare(inst);
+    if (c.manifest.empty()) fs::remove(manifestPath);
+    else server.AddFile(kBasePath.substr(1) + "nolt-patch-updater.txt", c.manifest);
+
+    server.ClearLog();
+    test::ProgramOptions options;
+    options.headless = options.captureErrors = true;
+    const test::ProgramResult r = test::RunProgram((inst / self).string(), {}, inst.string(), 60000, options);
+    ASSERT_TRUE(r.started);
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, c.status);
+    std::vector<std::string> packages;
+    for (const std::string& p : Requested())
+      if (p != "GET nolt-patch-updater.txt") packages.push_back(p.substr(4));
+    EXPECT_EQ(packages, c.packages);
+    EXPECT_TRUE(c.installed(inst));
+#ifndef _WIN32
+    std::vector<std::string> lines;
+    std::istringstream in(r.errorOutput);
+    for (std::string l; std::getline(in, l);) lines.push_back(l);
+    EXPECT_EQ(lines.size(), c.lines.size()) << r.errorOutput;
+    for (std::size_t i = 0; i < std::min(lines.size(), c.lines.size()); ++i)
+      EXPECT_EQ(lines[i].rfind("NOLT-Patch-Setup: " + c.lines[i], 0), 0u) << lines[i];
+#endif
+  }
 }
 
 }  // namespace

@@ -311,7 +311,7 @@ class KillTest:
 
     def run_to_kill(self, kind, value, log):
         """Runs the updater and kills it at the moment described by (kind, value).
-        Returns (killed, seconds after start)."""
+        Returns (killed, seconds after start, exit status)."""
         st = os.stat(os.path.join(self.inst, BIG))
         big_id = (st.st_ino, st.st_mtime_ns)
         t0 = time.monotonic()
@@ -321,7 +321,7 @@ class KillTest:
         deadline = t0 + 300
         while True:
             if proc.poll() is not None:
-                return False, time.monotonic() - t0
+                return False, time.monotonic() - t0, proc.returncode
             now = time.monotonic()
             if now > deadline:
                 proc.kill()
@@ -357,7 +357,7 @@ class KillTest:
                 os.kill(proc.pid, signal.SIGKILL)
                 rc = proc.wait()
                 self.check_gone()
-                return rc == -signal.SIGKILL, now - t0
+                return rc == -signal.SIGKILL, now - t0, rc
             if kind == "at" or (kind == "after" and complete_at is not None):
                 continue  # a busy wait keeps short delays short
             time.sleep(0.0002)
@@ -564,8 +564,10 @@ class KillTest:
 
     def one_run(self, i, kind, value, log):
         self.reset()
-        killed, at = self.run_to_kill(kind, value, log)
+        killed, at, rc = self.run_to_kill(kind, value, log)
         state, packages, temps, problems = self.check_after_kill(i)
+        if not killed and rc != 0:
+            problems.append("the run ended by itself with exit code %d" % rc)
         where = self.landing(state, packages, temps) if killed else "not killed: the run had ended"
         # The following run removes what the kill left and adds nothing.
         problems += self.complete_run(log)
@@ -597,7 +599,7 @@ class KillTest:
     def one_resume(self, changed, log):
         what = "resume after a new release" if changed else "resume"
         self.reset()
-        killed, at = self.run_to_kill("download", 0.5, log)
+        killed, at, _ = self.run_to_kill("download", 0.5, log)
         partial = os.path.join(self.staging, self.big_staged + ".partial")
         kept = os.path.getsize(partial) if os.path.exists(partial) else 0
         problems = [] if killed and kept > 0 else ["the kill left no kept beginning of " + BIG]

@@ -108,6 +108,7 @@ class DirectoryFake final : public plat::Files {
     existing.insert(path);
     return true;
   }
+  bool IsRegularFile(const std::string&) override { return Unexpected(); }
   bool DeleteFileA(const std::string&) override { return Unexpected(); }
   bool RemoveDirectoryA(const std::string&) override { return Unexpected(); }
   plat::FileHandle CreateFileA(const std::string&, plat::FileAccess, plat::FileCreate) override {

@@ -168,6 +168,11 @@ TEST(CabinetLibraryContract, LoadsByNameAndLooksUpTheFourEntryPoints) {
   for (const char* name : {"FDICreate", "FDIIsCabinet", "FDICopy", "FDIDestroy"})
     EXPECT_NE(lib.GetProcAddress(m, name), nullptr) << name;
   EXPECT_EQ(lib.GetProcAddress(m, "FDINoSuchCall"), nullptr);
+  // The loader would read a name only up to a NUL.
+  const std::string nul(1, '\0');
+  EXPECT_EQ(lib.LoadLibraryA("cabinet.dll" + nul + "x"), nullptr);
+  EXPECT_EQ(lib.GetModuleHandleA("cabinet.dll" + nul + "x"), nullptr);
+  EXPECT_EQ(lib.GetProcAddress(m, "FDICopy" + nul + "x"), nullptr);
   EXPECT_TRUE(lib.FreeLibrary(m));
 }
 

@@ -357,6 +357,13 @@ TEST_F(CabinetWriterContract, RefusalsLeaveNothingBehind) {
   EXPECT_FALSE(error.empty());
   EXPECT_FALSE(w.WriteSingleFileCabinet(cab, source, std::string(plat::kCabinetMaxNameLength + 1, 'n'), &error));
   EXPECT_FALSE(nolt::test::FileExists(cab));
+  // A NUL would cut a path or the name short: the cabinet would land elsewhere, or
+  // another file would be packed.
+  const std::string nul(1, '\0');
+  EXPECT_FALSE(w.WriteSingleFileCabinet(cab + nul + "x", source, "s.txt", &error));
+  EXPECT_FALSE(w.WriteSingleFileCabinet(cab, source + nul + "x", "s.txt", &error));
+  EXPECT_FALSE(w.WriteSingleFileCabinet(cab, source, "s.txt" + nul + "x", &error));
+  EXPECT_FALSE(nolt::test::FileExists(cab));
 
   error.clear();
   EXPECT_FALSE(w.WriteSingleFileCabinet(dir.File("no-such-dir") + plat::kPathDelim + "x.cab", source, "s.txt",

@@ -4,6 +4,14 @@
 
 #include <cctype>
 #include <map>
+#include <functional>
+
+#ifndef _WIN32
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+#endif
 
 #include "platform/Files.h"
 #include "tests/support/TestSupport.h"
@@ -153,6 +161,87 @@ TEST(FilesContract, NamesAndErrors) {
   EXPECT_FALSE(f.ErrorText(kErrorFileNotFound).empty());
   f.SetLastError(kErrorAccessDenied);
   EXPECT_EQ(f.GetLastError(), kErrorAccessDenied);
+}
+
+// A path holding a NUL fails on every operation that takes a path, and the file
+// that the path cut at the NUL would name is left alone.
+TEST(FilesContract, APathWithANulFailsAndTouchesNothing) {
+  TempDir dir;
+  Files& f = files();
+  const std::string victim = dir.File("b.dll");
+  nolt::test::WriteFile(victim, "installed");
+  nolt::test::WriteFile(dir.File("other"), "other");
+  const std::string nul(1, '\0');
+  const std::string bad = victim + nul + "x";
+  FileHandle open = f.CreateFileA(dir.File("other"), FileAccess::Read, FileCreate::OpenExisting);
+  ASSERT_NE(open, kInvalidFile);
+  auto opens = [&](FileAccess a, FileCreate c) {
+    FileHandle h = f.CreateFileA(bad, a, c);
+    if (h != kInvalidFile) f.CloseHandle(h);
+    return h != kInvalidFile;
+  };
+  std::string temp;
+  const std::vector<std::pair<const char*, std::function<bool()>>> calls = {
+      {"GetFileAttributesA", [&] { return f.GetFileAttributesA(bad) != kInvalidFileAttributes; }},
+      {"IsRegularFile", [&] { return f.IsRegularFile(bad); }},
+      {"DeleteFileA", [&] { return f.DeleteFileA(bad); }},
+      {"CreateDirectoryA", [&] { return f.CreateDirectoryA(dir.File("d") + nul + "x"); }},
+      {"RemoveDirectoryA", [&] { return f.RemoveDirectoryA(dir.path().string() + nul + "x"); }},
+      {"CreateFileA read", [&] { return opens(FileAccess::Read, FileCreate::OpenExisting); }},
+      {"CreateFileA write", [&] { return opens(FileAccess::Write, FileCreate::CreateAlways); }},
+      {"MoveFileReplace source", [&] { return f.MoveFileReplace(bad, dir.File("moved")); }},
+      {"MoveFileReplace target", [&] { return f.MoveFileReplace(dir.File("other"), bad); }},
+      {"CreateTempFileIn", [&] { return f.CreateTempFileIn(dir.Dir() + nul + "x", ".t", "", &temp) != kInvalidFile; }},
+      {"FlushDirectory", [&] { return f.FlushDirectory(dir.Dir() + nul + "x"); }},
+      {"ListDirectory", [&] { std::vector<FoundFile> found; return f.ListDirectory(dir.Dir() + nul + "x", &found); }},
+      {"GetFullPathNameA", [&] { return !f.GetFullPathNameA(bad).empty(); }},
+      {"FinishInstalledFile", [&] { return f.FinishInstalledFile(open, bad); }},
+  };
+  for (const auto& [name, call] : calls) {
+    f.SetLastError(0);
+    EXPECT_FALSE(call()) << name;
+    EXPECT_EQ(f.GetLastError(), kErrorInvalidName) << name;
+  }
+  f.CloseHandle(open);
+  EXPECT_EQ(nolt::test::ReadFile(victim), "installed");
+  EXPECT_EQ(nolt::test::ReadFile(dir.File("other")), "other");
+  EXPECT_FALSE(nolt::test::FileExists(dir.File("d")));
+  EXPECT_FALSE(nolt::test::FileExists(dir.File("moved")));
+  EXPECT_FALSE(f.ErrorText(kErrorInvalidName).empty());
+}
+
+// Only a regular file is one: what the checksum reads and a download replaces.
+TEST(FilesContract, OnlyARegularFileIsARegularFile) {
+  TempDir dir;
+  Files& f = files();
+  nolt::test::WriteFile(dir.File("a.dll"), "a");
+  EXPECT_TRUE(f.IsRegularFile(dir.File("a.dll")));
+  EXPECT_FALSE(f.IsRegularFile(dir.File("missing")));
+  EXPECT_FALSE(f.IsRegularFile(dir.path().string()));
+  EXPECT_FALSE(f.IsRegularFile(dir.Dir()));
+#ifdef _WIN32
+  // Device names answer in every directory, with or without an extension.
+  for (const char* device : {"CON", "NUL", "nul.txt", "COM1", "AUX", "LPT1"})
+    EXPECT_FALSE(f.IsRegularFile(dir.File(device))) << device;
+#else
+  ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
+  EXPECT_FALSE(f.IsRegularFile(dir.File("fifo"))) << "and the query does not wait for a writer";
+  ASSERT_EQ(::symlink("/dev/zero", dir.File("zero").c_str()), 0);
+  EXPECT_FALSE(f.IsRegularFile(dir.File("zero")));
+  ASSERT_EQ(::symlink(dir.File("a.dll").c_str(), dir.File("link").c_str()), 0);
+  EXPECT_TRUE(f.IsRegularFile(dir.File("link"))) << "a link is followed to what it names";
+  const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(s, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  const std::string sock = dir.File("sock");
+  if (sock.size() < sizeof addr.sun_path) {
+    sock.copy(addr.sun_path, sock.size());
+    ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    EXPECT_FALSE(f.IsRegularFile(sock));
+  }
+  ::close(s);
+#endif
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "platform/Process.h"
+#include "platform/Shell.h"
 #include "tests/support/child/RunnerChild.h"
 #include "tests/support/TestSupport.h"
 
@@ -97,6 +98,24 @@ TEST_F(ProcessContract, ChildLifecycleWaitsExitCodeAndTimes) {
   EXPECT_TRUE(sys.CloseHandle(pi.hProcess));
   EXPECT_EQ(sys.WaitForSingleObject(pi.hProcess, 0), kWaitFailed) << "a closed handle cannot be waited on";
   EXPECT_FALSE(sys.CloseHandle(pi.hProcess));
+}
+
+// The system would read a text only up to a NUL: a shorter path, another program.
+TEST_F(ProcessContract, ATextHoldingANulIsRefused) {
+  const std::string nul(1, '\0');
+  std::string out;
+  EXPECT_EQ(sys.FindExecutableA(self + nul + "x", "", &out), kSeFileNotFound);
+  EXPECT_EQ(sys.FindExecutableA(self, dir.path().string() + nul, &out), kSeFileNotFound);
+  EXPECT_FALSE(sys.StartsByItself(self + nul + "x"));
+  EXPECT_EQ(sys.GetShortPathNameA(self + nul + "x", &out), 0u);
+  ProcessInformation pi;
+  for (CommandLine cl : {CommandLine{self + nul + "x", "", ""}, CommandLine{self, "a" + nul + "b", ""},
+                         CommandLine{self, "", "--runner-child " + report + nul + " 5"}}) {
+    EXPECT_FALSE(sys.CreateProcessA(cl, kNormalPriorityClass, nullptr, StartupInfo{}, &pi));
+    EXPECT_NE(sys.GetLastError(), 0u);
+  }
+  EXPECT_FALSE(nolt::test::FileExists(report)) << "no child was started";
+  EXPECT_FALSE(shell().ShellExecuteOpen(dir.File("a.txt") + nul + "x"));
 }
 
 TEST_F(ProcessContract, FailedStartReportsTheSystemError) {

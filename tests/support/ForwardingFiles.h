@@ -11,6 +11,7 @@ class ForwardingFiles : public plat::Files {
   plat::Files& real = plat::SystemInstance<plat::Files>();
 
   std::uint32_t GetFileAttributesA(const std::string& p) override { return real.GetFileAttributesA(p); }
+  bool IsRegularFile(const std::string& p) override { return real.IsRegularFile(p); }
   bool DeleteFileA(const std::string& p) override { return real.DeleteFileA(p); }
   bool CreateDirectoryA(const std::string& p) override { return real.CreateDirectoryA(p); }
   bool RemoveDirectoryA(const std::string& p) override { return real.RemoveDirectoryA(p); }
