@@ -89,6 +89,7 @@ bool TWebCopy::FtpDownload(int idx, const std::string& FTPUserID, const std::str
   // A Cancel clicked while connecting or opening is forgotten here.
   Cancelled = false;
   const std::uint32_t start = plat::sysClock().GetTickCount();
+  RateWatch rate(Limits, start);
   std::uint64_t done = 0;
   std::uint32_t count = kBlockSize;
   bool readFailed = false;
@@ -104,6 +105,12 @@ bool TWebCopy::FtpDownload(int idx, const std::string& FTPUserID, const std::str
     if (count > 0 && count <= kBlockSize) staged.Append(count);
     done += count;
     UpdateProgress(done, size, start, DlgDwnload);
+    // A server that trickles too slowly to ever finish ends the transfer.
+    if (count != 0 && rate.TooSlow(done, plat::sysClock().GetTickCount())) {
+      readFailed = true;
+      readError = plat::kErrorInternetTimeout;
+      break;
+    }
   }
   // The last block's numbers are shown even when the throttle skipped its repaint.
   if (TWcProgressDialog* d = Dialog()) d->Sync();

@@ -38,6 +38,8 @@ struct FtpConnection final : Handle {
   std::string user;
   std::string password;
   bool passive = false;
+  std::uint32_t connectTimeoutMs = kDefaultConnectTimeoutMs;  // the internet handle's limits
+  std::uint32_t receiveTimeoutMs = kDefaultReceiveTimeoutMs;
   std::string cwd = "/";
   CURLM* multi = nullptr;
   CURL* easy = nullptr;
@@ -229,10 +231,15 @@ void Prepare(FtpConnection& c, const std::string& url) {
   curl_easy_setopt(e, CURLOPT_FTP_USE_EPSV, 0L);
   curl_easy_setopt(e, CURLOPT_FTP_USE_EPRT, 0L);
   if (!c.passive) curl_easy_setopt(e, CURLOPT_FTPPORT, "-");
-  curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
-  curl_easy_setopt(e, CURLOPT_SERVER_RESPONSE_TIMEOUT, kStallTimeoutS);
-  curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, kStallTimeoutS);
+  // The limits of the internet handle: the receive limit bounds a wait for a reply
+  // and a transfer that moves nothing; 0 means none.
+  curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(c.connectTimeoutMs));
+  if (c.receiveTimeoutMs != 0) {
+    const long seconds = static_cast<long>((c.receiveTimeoutMs + 999) / 1000);
+    curl_easy_setopt(e, CURLOPT_SERVER_RESPONSE_TIMEOUT, seconds);
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, seconds);
+  }
   curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, OnReply);
   curl_easy_setopt(e, CURLOPT_HEADERDATA, &c);
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, OnDiscard);
@@ -341,6 +348,8 @@ HInternet ConnectFtp(HInternet internet, const std::string& server, std::uint16_
     c->password = password;
   }
   c->passive = (flags & kInternetFlagPassive) != 0;
+  c->connectTimeoutMs = static_cast<Session*>(h)->connectTimeoutMs;
+  c->receiveTimeoutMs = static_cast<Session*>(h)->receiveTimeoutMs;
   c->multi = curl_multi_init();
   c->easy = curl_easy_init();
   if (!c->multi || !c->easy) return FailHandle(kErrorNotEnoughMemory);

@@ -42,6 +42,12 @@ class RecordingInternet : public plat::Internet {
   bool InternetReadFile(plat::HInternet h, void* b, std::uint32_t n, std::uint32_t* r) override {
     return sys().InternetReadFile(h, b, n, r);
   }
+  bool InternetQueryDataAvailable(plat::HInternet h, std::uint32_t* a, std::uint32_t f, std::uintptr_t c) override {
+    return sys().InternetQueryDataAvailable(h, a, f, c);
+  }
+  bool InternetSetOptionA(plat::HInternet h, std::uint32_t o, const void* b, std::uint32_t l) override {
+    return sys().InternetSetOptionA(h, o, b, l);
+  }
   plat::HInternet InternetConnectA(plat::HInternet i, const std::string& s, std::uint16_t p, const std::string& u,
                                    const std::string& w, std::uint32_t v, std::uint32_t f, std::uintptr_t c) override {
     return sys().InternetConnectA(i, s, p, u, w, v, f, c);
