@@ -88,10 +88,20 @@ bool TWebCopy::CheckFileDate(int idx, TDateTime newdate, bool CopyNewerOnly, TDa
 
 bool TWebCopy::ChooseTarget(const std::string& TargetDir, const std::string& TargetFilename, const std::string& URL,
                             std::string& target, const std::function<void()>& release) {
+  target = TargetPath(TargetDir, TargetFilename, URL);
+  return ConfirmTarget(target, release);
+}
+
+std::string TWebCopy::TargetPath(const std::string& TargetDir, const std::string& TargetFilename,
+                                 const std::string& URL) {
   const std::string name = TargetFilename.empty() ? ExtractURLFileName(URL) : TargetFilename;
-  target = JoinPath(TargetDir, name);
+  const std::string target = JoinPath(TargetDir, name);
   LastTargetFile = target;
   LastTargetDir = TargetDir;
+  return target;
+}
+
+bool TWebCopy::ConfirmTarget(const std::string& target, const std::function<void()>& release) {
   if (FileExists(target)) {
     bool allow = true;
     if (OnCopyOverWrite) OnCopyOverWrite(this, target, allow);

@@ -210,6 +210,9 @@ class TWebCopy : public TComponent {
   // them when the block's write reported bytes, not when the total is known.
   void UpdateProgress(std::uint64_t done, std::uint32_t total, std::uint32_t startTick, const std::string& action,
                       bool withTotal);
+  // The progress update of the file copy: OnCopyProgress first, the bar full for an
+  // empty source, the progress line always with the size, then a pump.
+  void UpdateCopyProgress(std::uint64_t done, std::int64_t size, std::uint32_t startTick);
   // OnError and OnErrorInfo with a TransferError code, an HTTP status or a system error.
   void ReportError(int code, const std::string& text);
   // The date check: true when the transfer goes on. Otherwise release() has been
@@ -221,6 +224,11 @@ class TWebCopy : public TComponent {
   // target's directory. False when the overwrite was refused; release() has then been called.
   bool ChooseTarget(const std::string& TargetDir, const std::string& TargetFilename, const std::string& URL,
                     std::string& target, const std::function<void()>& release);
+  // The two halves of ChooseTarget, for the file copy, which asks its question later:
+  // the target's path (with LastTargetFile and LastTargetDir), then the overwrite
+  // question and the target's directory.
+  std::string TargetPath(const std::string& TargetDir, const std::string& TargetFilename, const std::string& URL);
+  bool ConfirmTarget(const std::string& target, const std::function<void()>& release);
 
   // The credentials prompt of the HTTP download (ShowLoginDialog); tests replace it.
   virtual bool PromptLogin(const std::string& caption, std::string& userName, std::string& password);
