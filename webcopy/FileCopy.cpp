@@ -4,6 +4,7 @@
 // with the date check, the overwrite question, the progress display and cancel
 // between blocks. The copy goes to a temporary file beside the target, which
 // replaces the target only when the whole source has been read and written.
+#include <algorithm>
 #include <cmath>
 
 #include "install/LocalFiles.h"
@@ -21,7 +22,8 @@ namespace nolt {
 namespace {
 
 constexpr std::uint32_t kBlockSize = 16384;
-static_assert(kBlockSize <= StagedFile::kWriteChunk);
+constexpr std::uint32_t kReadSize = 4 * kBlockSize;
+static_assert(kReadSize <= StagedFile::kWriteChunk);
 
 // The folder part of a source path, without its last separator ("" when none).
 std::string FolderOf(const std::string& path) {
@@ -119,20 +121,28 @@ bool TWebCopy::FileCopy(int idx, const std::string& FTPUserID, const std::string
     Cancelled = false;
     std::uint64_t done = 0;
     try {
-      for (;;) {
-        // Each block is read straight into the file's write buffer.
-        char* block = file.NextBlock(kBlockSize);
+      // The source is read four blocks at a time, straight into the file's write
+      // buffer; each block of 16384 bytes is then counted and shown on its own,
+      // and a read of 0 bytes ends the copy, as reading block by block would.
+      bool atEnd = false;
+      while (!atEnd && !Cancelled) {
+        char* chunk = file.NextBlock(kReadSize);
         std::uint32_t read = 0;
-        if (!fs.ReadFile(src.Get(), block, kBlockSize, &read)) {
+        if (!fs.ReadFile(src.Get(), chunk, kReadSize, &read)) {
           file.Discard();
           src.Close();
           ReportError(TransferError::kReadSource, "Error reading source file " + source);
           return false;
         }
         file.Append(read);
-        done += read;
-        UpdateCopyProgress(done, size, start);
-        if (read == 0 || Cancelled) break;
+        atEnd = read == 0;
+        std::uint32_t shown = 0;
+        do {
+          const std::uint32_t block = std::min(kBlockSize, read - shown);
+          shown += block;
+          done += block;
+          UpdateCopyProgress(done, size, start);
+        } while (shown < read && !Cancelled);
       }
       // The last block's numbers are shown even when the throttle skipped its repaint.
       if (TWcProgressDialog* d = Dialog()) d->Sync();

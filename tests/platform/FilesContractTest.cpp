@@ -100,8 +100,8 @@ TEST(FilesContract, AnOpenWithoutSharingHoldsTheFileAlone) {
   EXPECT_EQ(f.CreateFileWithShareMode(path, FileAccess::ReadWrite, kFileShareNone, FileCreate::CreateAlways),
             kInvalidFile);
   EXPECT_EQ(f.GetLastError(), kErrorSharingViolation);
-  EXPECT_EQ(nolt::test::ReadFile(path), "kept");
   ASSERT_TRUE(f.CloseHandle(held));
+  EXPECT_EQ(nolt::test::ReadFile(path), "kept");
 
   // Free again: create-always truncates, and the handle reads and writes.
   FileHandle h = f.CreateFileWithShareMode(path, FileAccess::ReadWrite, kFileShareNone, FileCreate::CreateAlways);

@@ -35,7 +35,8 @@ TEST(ShareContract, NoConnectionWithoutAServerAndNoneToRemove) {
   EXPECT_TRUE(rc == plat::kErrorBadNetPath || rc == plat::kErrorNoNetwork) << rc;
   EXPECT_EQ(plat::share().GetLastError(), rc);
   EXPECT_FALSE(plat::share().ErrorText(rc).empty());
-  EXPECT_EQ(Disconnect("\\\\127.0.0.1\\nolt-none"), plat::kErrorNotConnected);
+  const std::uint32_t gone = Disconnect("\\\\127.0.0.1\\nolt-none");
+  EXPECT_TRUE(gone == plat::kErrorNotConnected || gone == plat::kErrorNoNetwork) << gone;
 }
 
 class ShareWithServer : public ::testing::Test {
