@@ -21,6 +21,7 @@ namespace nolt::test {
 
 SmbServer::SmbServer() { why_ = "Wine has no client for network shares"; }
 SmbServer::~SmbServer() = default;
+void SmbServer::Kill() {}
 
 #else
 
@@ -67,7 +68,9 @@ SmbServer::SmbServer() {
   while (std::chrono::steady_clock::now() < deadline) {
     std::error_code ec;
     if (std::filesystem::exists(info, ec)) {
-      port_ = std::atoi(ReadFile(info).c_str());
+      const std::string text = ReadFile(info);
+      port_ = std::atoi(text.c_str());
+      group_ = std::atoll(text.c_str() + text.find(' '));
       return;
     }
     int status = 0;
@@ -92,6 +95,10 @@ SmbServer::~SmbServer() {
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
   }
+}
+
+void SmbServer::Kill() {
+  if (group_ > 0) ::kill(-static_cast<pid_t>(group_), SIGKILL);
 }
 
 #endif

@@ -30,12 +30,15 @@ class SmbServer {
   std::string RemoteName() const;
   // The local path of a file of the share ('/'-separated relPath).
   std::string LocalPath(const std::string& relPath) const;
+  // Ends smbd and every worker at once, as a crash would.
+  void Kill();
 
  private:
   TempDir dir_;
   int port_ = 0;
   std::string why_;
   long long process_ = 0;
+  long long group_ = 0;  // smbd's process group
   int lease_ = -1;
 };
 

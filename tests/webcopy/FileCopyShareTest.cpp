@@ -58,4 +58,34 @@ TEST(FileCopyFromShare, CopiesExactBytesWithTheRightAccountAndDisconnects) {
   }
 }
 
+TEST(FileCopyFromShare, AServerThatDiesInTheMiddleIsAReadErrorAndInstallsNothing) {
+  SmbServer server;
+  if (!server.Available()) GTEST_SKIP() << server.Why();
+  WriteFile(server.LocalPath("big.bin"), std::string(16 << 20, 'b'));
+  TempDir out;
+  WriteFile(out.File("big.bin"), "previous");
+  TestWebCopy wc;
+  wc.ShowDialog = false;
+  EventLog events;
+  events.Attach(wc);
+  wc.OnConnectError = [&](TObject*) { events.Add("ConnectError"); };
+  wc.OnCopyProgress = [&](TObject*, int, std::uint32_t done, std::uint32_t) {
+    if (done == 16384) server.Kill();
+  };
+  TWebCopyItem& item = wc.Items.Add();
+  item.Protocol = wpFile;
+  item.FTPHost = server.RemoteName();
+  item.FTPUserID = SmbServer::kUser;
+  item.FTPPassword = SmbServer::kPassword;
+  item.URL = "big.bin";
+  item.TargetDir = out.Dir();
+  wc.Execute();
+  EXPECT_FALSE(item.Success);
+  EXPECT_TRUE(events.Has("Error 4")) << events.Text();
+  EXPECT_EQ(ReadFile(out.File("big.bin")), "previous");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out.path()), std::filesystem::directory_iterator()), 1);
+  // The forced disconnect still removes the connection.
+  EXPECT_EQ(plat::share().WNetCancelConnection2A(server.RemoteName(), 0, true), plat::kErrorNotConnected);
+}
+
 }  // namespace
