@@ -64,7 +64,7 @@ bool TWebCopy::FileCopy(int idx, const std::string& FTPUserID, const std::string
   const auto copy = [&]() -> bool {
     const std::uint32_t start = plat::sysClock().GetTickCount();
     const std::string source = FTPHost.empty() ? URL : FTPHost + "\\" + URL;
-    const std::string target = TargetPath(TargetDir, TargetFilename, URL);
+    const std::string target = RecordTarget(TargetDir, TargetFilename, URL);
     if (source == target) {
       ReportError(TransferError::kIdenticalFiles, "Cannot copy identical files " + source);
       return false;

@@ -11,6 +11,7 @@
 
 #include "core/Component.h"
 #include "platform/Internet.h"
+#include "webcopy/Transfer.h"
 
 namespace nolt {
 
@@ -134,6 +135,10 @@ class TWebCopy : public TComponent {
   bool FTPPassive = false;
   bool HTTPKeepAliveAuthentication = false;
   TWebCopyItems Items{this};
+  // HTTP downloads keep what arrived of an interrupted download beside the target
+  // (PartialDownload) and continue it the next time, when the server confirms the
+  // file is unchanged; the file is replaced only when it has arrived whole.
+  bool ResumeDownloads = false;
   std::string Proxy;
   std::string ProxyUserID;
   std::string ProxyPassword;
@@ -157,6 +162,10 @@ class TWebCopy : public TComponent {
   TWebCopyFileDateCheck OnFileDateCheck;
   TWebCopyURLNotFound OnURLNotFound;
   TWebCopyNoNewFile OnNoNewFileFound;
+
+  // The limits that end a stalled or crawling transfer; not stored in a form
+  // description: the programs keep the defaults, tests shorten them.
+  TransferLimits Limits;
 
   // Run state, readable by the dialog, the routines and tests.
   plat::HInternet InternetHandle = nullptr;
@@ -224,10 +233,13 @@ class TWebCopy : public TComponent {
   // target's directory. False when the overwrite was refused; release() has then been called.
   bool ChooseTarget(const std::string& TargetDir, const std::string& TargetFilename, const std::string& URL,
                     std::string& target, const std::function<void()>& release);
+  // The target file alone: JoinPath of TargetDir and TargetFilename, or of the URL's last segment.
+  static std::string TargetPath(const std::string& TargetDir, const std::string& TargetFilename,
+                                const std::string& URL);
   // The two halves of ChooseTarget, for the file copy, which asks its question later:
-  // the target's path (with LastTargetFile and LastTargetDir), then the overwrite
-  // question and the target's directory.
-  std::string TargetPath(const std::string& TargetDir, const std::string& TargetFilename, const std::string& URL);
+  // the target's path, recorded as LastTargetFile and LastTargetDir; then the
+  // overwrite question and the target's directory.
+  std::string RecordTarget(const std::string& TargetDir, const std::string& TargetFilename, const std::string& URL);
   bool ConfirmTarget(const std::string& target, const std::function<void()>& release);
 
   // The credentials prompt of the HTTP download (ShowLoginDialog); tests replace it.

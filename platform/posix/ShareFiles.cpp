@@ -110,12 +110,23 @@ class ShareRoutingFiles final : public Files {
     if (smb::Routes(source) || smb::Routes(target)) return NotSupported();
     return local.MoveFileReplace(source, target);
   }
-  FileHandle CreateTempFileIn(const std::string& dir, std::string* path) override {
+  FileHandle CreateTempFileIn(const std::string& dir, const std::string& prefix, const std::string& suffix,
+                              std::string* path) override {
     if (smb::Routes(dir)) {
       NotSupported();
       return kInvalidFile;
     }
-    return local.CreateTempFileIn(dir, path);
+    return local.CreateTempFileIn(dir, prefix, suffix, path);
+  }
+  // A write to a share has reached the server when it returns; the library offers
+  // no flush of the server's disk.
+  bool FlushFileBuffers(FileHandle h) override { return smb::IsHandle(h) || local.FlushFileBuffers(h); }
+  bool FlushDirectory(const std::string& dir) override {
+    return smb::Routes(dir) ? NotSupported() : local.FlushDirectory(dir);
+  }
+  // Listing is for local folders (the leftovers of an installation).
+  bool ListDirectory(const std::string& dir, std::vector<FoundFile>* entries) override {
+    return smb::Routes(dir) ? NotSupported() : local.ListDirectory(dir, entries);
   }
   std::string GetFullPathNameA(const std::string& path) override {
     return smb::Routes(path) ? path : local.GetFullPathNameA(path);
