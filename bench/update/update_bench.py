@@ -10,7 +10,12 @@ ratio (updater time / cat time) says how close the check is to reading.
 Several updaters (two builds, say) are timed in the same run, in turns, over the
 same installation; their base URLs must name the same port.
 
+With --changed N and --mkpatch, the release is packed by nolt-mkpatch and the
+first N files are made different before every run, so that each run fetches and
+installs N packages; cat then reads the N packages and the N new files.
+
 Usage: update_bench.py UPDATER [UPDATER...] [--port N] [--files N] [--total BYTES] [--runs N]
+                       [--changed N --mkpatch NOLT_MKPATCH]
   --port: the port of the base URL compiled into the updaters; by default read
           from the CMakeCache.txt of the build beside the updater's bin/.
 """
@@ -58,7 +63,11 @@ def main() -> int:
     ap.add_argument("--files", type=int, default=10000)
     ap.add_argument("--total", type=int, default=1 << 30)
     ap.add_argument("--runs", type=int, default=5)
+    ap.add_argument("--changed", type=int, default=0)
+    ap.add_argument("--mkpatch")
     args = ap.parse_args()
+    if args.changed and not args.mkpatch:
+        sys.exit("--changed needs --mkpatch")
     port = args.port or base_url_port(args.updaters)
 
     root = tempfile.mkdtemp(prefix="nolt-update-bench-")
@@ -81,8 +90,20 @@ def main() -> int:
                 f.write(data)
             lines.append("%s:%s\r\n" % (name, checksum_text(data)))
             names.append(path)
-        with open(os.path.join(www, "nolt-patch-updater.txt"), "w", newline="") as f:
-            f.writelines(lines)
+        if args.changed:
+            subprocess.run([args.mkpatch, install, www], check=True, stdout=subprocess.DEVNULL)
+            with open(os.path.join(www, "nolt-patch-updater.txt"), "rb") as f:
+                lines = [f.read().decode()]
+        else:
+            with open(os.path.join(www, "nolt-patch-updater.txt"), "w", newline="") as f:
+                f.writelines(lines)
+        changed = names[:args.changed]
+        packages = [os.path.join(www, os.path.relpath(n, install) + ".cab") for n in changed]
+
+        def make_old():
+            for n in changed:
+                with open(n, "wb") as f:
+                    f.write(b"old")
         updaters = []
         for i, u in enumerate(args.updaters):
             updaters.append(os.path.join(install, os.path.basename(u) + (".%d" % i if i else "")))
@@ -115,6 +136,7 @@ def main() -> int:
         env.pop("WAYLAND_DISPLAY", None)
 
         def run_updater(updater):
+            make_old()
             t = time.perf_counter()
             r = subprocess.run([updater], cwd=install, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
             dt = time.perf_counter() - t
@@ -125,7 +147,7 @@ def main() -> int:
         def run_cat():
             t = time.perf_counter()
             # xargs batches the paths; cat reads every file once, as the check does.
-            p = subprocess.run(["xargs", "-0", "cat"], input=b"\0".join(n.encode() for n in names),
+            p = subprocess.run(["xargs", "-0", "cat"], input=b"\0".join(n.encode() for n in names + packages),
                                stdout=subprocess.DEVNULL)
             dt = time.perf_counter() - t
             if p.returncode != 0:
@@ -136,15 +158,15 @@ def main() -> int:
         for updater in updaters:
             run_updater(updater)  # warm the page cache and check that nothing is fetched
         requests_before = Counter.requests
-        if any(f.endswith(".cab") for _, _, fs in os.walk(install) for f in fs):
-            sys.exit("the updater fetched something: the manifest does not match")
+        if any(f.endswith(".cab") or f.startswith(".nolt") for _, _, fs in os.walk(install) for f in fs):
+            sys.exit("the updater left a package or a temporary file behind")
         u, c = [[] for _ in updaters], []
         for _ in range(args.runs):
             for i, updater in enumerate(updaters):
                 u[i].append(run_updater(updater))
             c.append(run_cat())
         server.shutdown()
-        expected = args.runs * len(updaters)
+        expected = args.runs * len(updaters) * (1 + args.changed)
         if Counter.requests - requests_before != expected:
             sys.exit("expected one manifest request per run, got %d for %d runs"
                      % (Counter.requests - requests_before, expected))
@@ -152,8 +174,8 @@ def main() -> int:
         print("files %d, total %.1f MiB, runs %d, port %d" % (args.files, size * args.files / 2**20, args.runs, port))
         for name, times in zip(args.updaters, u):
             mu = statistics.median(times)
-            print("updater %s (nothing to do): median %.3f s  (min %.3f)  ratio to cat %.2f"
-                  % (name, mu, min(times), mu / mc))
+            print("updater %s (%s): median %.3f s  (min %.3f)  ratio to cat %.2f"
+                  % (name, "%d packages" % args.changed if args.changed else "nothing to do", mu, min(times), mu / mc))
         print("cat of the same files: median %.3f s  (min %.3f)" % (mc, min(c)))
         return 0
     finally:
