@@ -25,5 +25,5 @@ function(nolt_test name)
     set(A_TIMEOUT 300)
   endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT ${A_TIMEOUT}
-                       ENVIRONMENT "NOLT_SOURCE_DIR=${CMAKE_SOURCE_DIR};NOLT_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
+                       ENVIRONMENT "NOLT_SOURCE_DIR=${CMAKE_SOURCE_DIR};NOLT_BIN_DIR=${CMAKE_BINARY_DIR}/bin;${NOLT_LSAN_OPTIONS}")
 endfunction()

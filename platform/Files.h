@@ -25,6 +25,7 @@ inline constexpr std::uint32_t kErrorFileNotFound = 2;
 inline constexpr std::uint32_t kErrorPathNotFound = 3;
 inline constexpr std::uint32_t kErrorAccessDenied = 5;
 inline constexpr std::uint32_t kErrorInvalidHandle = 6;
+inline constexpr std::uint32_t kErrorSharingViolation = 32;
 inline constexpr std::uint32_t kErrorFileExists = 80;
 inline constexpr std::uint32_t kErrorDiskFull = 112;
 inline constexpr std::uint32_t kErrorInvalidName = 123;
@@ -39,6 +40,11 @@ enum class FileCreate {
   OpenAlways,     // open, or create when missing
   CreateNew,      // fail when it exists
 };
+
+// Share modes of CreateFileWithShareMode (FILE_SHARE_READ, FILE_SHARE_WRITE).
+inline constexpr std::uint32_t kFileShareNone = 0;
+inline constexpr std::uint32_t kFileShareRead = 1;
+inline constexpr std::uint32_t kFileShareWrite = 2;
 
 enum class SeekOrigin { Begin = 0, Current = 1, End = 2 };
 
@@ -140,6 +146,16 @@ class Files {
   virtual void SetLastError(std::uint32_t code) = 0;
   // The system's text for an error number.
   virtual std::string ErrorText(std::uint32_t code) = 0;
+
+  // -- Opens with a share mode (the file copy) ----------------------------------
+  // CreateFileA with the share mode given (kFileShareRead, kFileShareWrite, or 0 for
+  // none) and FILE_ATTRIBUTE_NORMAL. An open without sharing fails with
+  // kErrorSharingViolation while another open without sharing holds the file, and
+  // while it is open no such open succeeds. Windows enforces every share mode
+  // against every open; Linux only the exclusive one, as an exclusive lock that
+  // the opens of this seam honour (flock).
+  virtual FileHandle CreateFileWithShareMode(const std::string& path, FileAccess access, std::uint32_t shareMode,
+                                             FileCreate create) = 0;
 };
 
 inline Files& files() { return Use<Files>(); }

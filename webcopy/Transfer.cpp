@@ -109,9 +109,19 @@ std::string TWebCopy::TargetPath(const std::string& TargetDir, const std::string
 
 bool TWebCopy::ChooseTarget(const std::string& TargetDir, const std::string& TargetFilename, const std::string& URL,
                             std::string& target, const std::function<void()>& release) {
-  target = TargetPath(TargetDir, TargetFilename, URL);
+  target = RecordTarget(TargetDir, TargetFilename, URL);
+  return ConfirmTarget(target, release);
+}
+
+std::string TWebCopy::RecordTarget(const std::string& TargetDir, const std::string& TargetFilename,
+                                   const std::string& URL) {
+  const std::string target = TargetPath(TargetDir, TargetFilename, URL);
   LastTargetFile = target;
   LastTargetDir = TargetDir;
+  return target;
+}
+
+bool TWebCopy::ConfirmTarget(const std::string& target, const std::function<void()>& release) {
   if (FileExists(target)) {
     bool allow = true;
     if (OnCopyOverWrite) OnCopyOverWrite(this, target, allow);

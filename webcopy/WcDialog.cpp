@@ -117,10 +117,11 @@ void TWcProgressDialog::SetTimeLine(const std::string& text) {
   model_.Find("TimeLine")->text = text;
 }
 
-void TWcProgressDialog::DeferProgressLine(std::uint32_t done, std::uint32_t total) {
+void TWcProgressDialog::DeferProgressLine(std::uint32_t done, std::uint32_t total, bool withTotal) {
   deferred_.progressLine = true;
   deferred_.done = done;
   deferred_.total = total;
+  deferred_.withTotal = withTotal;
 }
 
 void TWcProgressDialog::DeferStatusLines(std::uint32_t done, std::uint32_t total, std::uint32_t elapsedMs,
@@ -138,7 +139,7 @@ void TWcProgressDialog::Settle() const {
   if (d.progressLine) {
     d.progressLine = false;
     std::string line = owner_.DlgProgressLabel + " " + FormatSize(AsInt(d.done));
-    if (d.total != 0) {
+    if (d.withTotal) {
       if (d.totalText.empty() || d.formattedTotal != d.total) {
         d.formattedTotal = d.total;
         d.totalText = FormatSize(AsInt(d.total));

@@ -39,7 +39,9 @@ class TWcProgressDialog {
   // the model is read or synced: formatting them for every 4 KiB block cost about a
   // tenth of the CPU time of a fast download. Any read of the model sees them as if
   // they had been written at once.
-  void DeferProgressLine(std::uint32_t done, std::uint32_t total);
+  void DeferProgressLine(std::uint32_t done, std::uint32_t total) { DeferProgressLine(done, total, total != 0); }
+  // The same, with "of" and the total shown even when the total is 0 (the file copy).
+  void DeferProgressLine(std::uint32_t done, std::uint32_t total, bool withTotal);
   void DeferStatusLines(std::uint32_t done, std::uint32_t total, std::uint32_t elapsedMs, const std::string& action);
 
   // Selects an animation clip (257, 258 or plat::kAviCopyFiles) and plays it.
@@ -75,6 +77,7 @@ class TWcProgressDialog {
     bool progressLine = false;
     std::uint32_t done = 0;
     std::uint32_t total = 0;
+    bool withTotal = false;
     bool statusLines = false;
     std::uint32_t statusDone = 0;
     std::uint32_t statusTotal = 0;

@@ -230,6 +230,9 @@ class TWebCopy : public TComponent {
   // them when the block's write reported bytes, not when the total is known.
   void UpdateProgress(std::uint64_t done, std::uint32_t total, std::uint32_t startTick, const std::string& action,
                       bool withTotal);
+  // The progress update of the file copy: OnCopyProgress first, the bar full for an
+  // empty source, the progress line always with the size, then a pump.
+  void UpdateCopyProgress(std::uint64_t done, std::int64_t size, std::uint32_t startTick);
   // OnError and OnErrorInfo with a TransferError code, an HTTP status or a system error.
   void ReportError(int code, const std::string& text);
   // The date check: true when the transfer goes on. Otherwise release() has been
@@ -244,6 +247,11 @@ class TWebCopy : public TComponent {
   // The target file alone: JoinPath of TargetDir and TargetFilename, or of the URL's last segment.
   static std::string TargetPath(const std::string& TargetDir, const std::string& TargetFilename,
                                 const std::string& URL);
+  // The two halves of ChooseTarget, for the file copy, which asks its question later:
+  // the target's path, recorded as LastTargetFile and LastTargetDir; then the
+  // overwrite question and the target's directory.
+  std::string RecordTarget(const std::string& TargetDir, const std::string& TargetFilename, const std::string& URL);
+  bool ConfirmTarget(const std::string& target, const std::function<void()>& release);
 
   // The connection of an FTP item (FtpConnection.cpp): the kept one when its account
   // is the item's, else a new logon, which replaces a kept connection of another

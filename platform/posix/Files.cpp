@@ -1,9 +1,11 @@
 // POSIX implementation of the files seam. Only POSIX-specific code lives here;
 // errno is translated to Win32 error numbers in ErrorFromErrno alone.
 #include "platform/Files.h"
+#include "platform/posix/PosixFiles.h"
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,7 +21,9 @@ namespace {
 
 thread_local std::uint32_t lastError = 0;
 
-std::uint32_t ErrorFromErrno(int e) {
+}  // namespace
+
+std::uint32_t posix::ErrorFromErrno(int e) {
   switch (e) {
     case 0: return 0;
     case ENOENT: return kErrorFileNotFound;
@@ -44,6 +48,10 @@ std::uint32_t ErrorFromErrno(int e) {
     default: return 0x20000000u | static_cast<std::uint32_t>(e);  // unmapped: errno kept
   }
 }
+
+namespace {
+
+using posix::ErrorFromErrno;
 
 bool Fail() {
   lastError = ErrorFromErrno(errno);
@@ -373,11 +381,39 @@ class PosixFiles final : public Files {
     if (code & 0x20000000u) return std::strerror(static_cast<int>(code & 0xFFFFu));
     return "System error " + std::to_string(code);
   }
+
+  // -- Opens with a share mode ---------------------------------------------------
+  // Without sharing, the open takes an exclusive lock, which another exclusive open
+  // of the file (in any process) then fails to get. An existing file is truncated
+  // only once the lock is held, as Windows checks the sharing before it truncates.
+  FileHandle CreateFileWithShareMode(const std::string& path, FileAccess access, std::uint32_t shareMode,
+                                     FileCreate create) override {
+    if (shareMode != kFileShareNone) return CreateFileA(path, access, create);
+    const bool truncate = create == FileCreate::CreateAlways;
+    const FileHandle h = CreateFileA(path, access, truncate ? FileCreate::OpenAlways : create);
+    if (h == kInvalidFile) return h;
+    const int fd = static_cast<int>(h);
+    int rc;
+    while ((rc = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+    }
+    // A file system without locks cannot tell whether the file is held: it counts as free.
+    if (rc != 0 && errno == EWOULDBLOCK) {
+      ::close(fd);
+      lastError = kErrorSharingViolation;
+      return kInvalidFile;
+    }
+    if (truncate && ::ftruncate(fd, 0) != 0) {
+      Fail();
+      ::close(fd);
+      return kInvalidFile;
+    }
+    return h;
+  }
 };
 
 }  // namespace
 
-template <> Files& SystemInstance<Files>() {
+Files& posix::LocalFiles() {
   static PosixFiles* instance = new PosixFiles;
   return *instance;
 }

@@ -55,22 +55,10 @@ class Win32Files final : public Files {
   }
 
   FileHandle CreateFileA(const std::string& path, FileAccess access, FileCreate create) override {
-    if (!Passable(path)) return kInvalidFile;
-    DWORD acc = access == FileAccess::Read ? GENERIC_READ
-                : access == FileAccess::Write ? GENERIC_WRITE
-                                              : GENERIC_READ | GENERIC_WRITE;
-    DWORD share = access == FileAccess::Read ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ;
-    DWORD disp = OPEN_EXISTING;
-    switch (create) {
-      case FileCreate::OpenExisting: disp = OPEN_EXISTING; break;
-      case FileCreate::CreateAlways: disp = CREATE_ALWAYS; break;
-      case FileCreate::OpenAlways: disp = OPEN_ALWAYS; break;
-      case FileCreate::CreateNew: disp = CREATE_NEW; break;
-    }
-    HANDLE h = ::CreateFileA(path.c_str(), acc, share, nullptr, disp, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return kInvalidFile;
-    return reinterpret_cast<FileHandle>(h);
+    return Open(path, access, access == FileAccess::Read ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ,
+                create);
   }
+
 
   bool ReadFile(FileHandle h, void* buffer, std::uint32_t count, std::uint32_t* read) override {
     DWORD n = 0;
@@ -214,6 +202,30 @@ class Win32Files final : public Files {
     if (buf) ::LocalFree(buf);
     while (!text.empty() && (static_cast<unsigned char>(text.back()) <= ' ' || text.back() == '.')) text.pop_back();
     return text;
+  }
+
+  // -- Opens with a share mode ---------------------------------------------------
+  FileHandle CreateFileWithShareMode(const std::string& path, FileAccess access, std::uint32_t shareMode,
+                                     FileCreate create) override {
+    return Open(path, access, shareMode, create);
+  }
+
+ private:
+  static FileHandle Open(const std::string& path, FileAccess access, DWORD share, FileCreate create) {
+    if (!Passable(path)) return kInvalidFile;
+    const DWORD acc = access == FileAccess::Read    ? GENERIC_READ
+                      : access == FileAccess::Write ? GENERIC_WRITE
+                                                    : GENERIC_READ | GENERIC_WRITE;
+    DWORD disp = OPEN_EXISTING;
+    switch (create) {
+      case FileCreate::OpenExisting: disp = OPEN_EXISTING; break;
+      case FileCreate::CreateAlways: disp = CREATE_ALWAYS; break;
+      case FileCreate::OpenAlways: disp = OPEN_ALWAYS; break;
+      case FileCreate::CreateNew: disp = CREATE_NEW; break;
+    }
+    HANDLE h = ::CreateFileA(path.c_str(), acc, share, nullptr, disp, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return kInvalidFile;
+    return reinterpret_cast<FileHandle>(h);
   }
 };
 

@@ -204,6 +204,10 @@ class ScriptedFiles final : public plat::Files {
   std::uint32_t GetFileAttributesA(const std::string&) override { return Unused<std::uint32_t>(); }
   bool IsRegularFile(const std::string&) override { return Unused<bool>(); }
   bool DeleteFileA(const std::string&) override { return Unused<bool>(); }
+  plat::FileHandle CreateFileWithShareMode(const std::string&, plat::FileAccess, std::uint32_t,
+                                           plat::FileCreate) override {
+    return Unused<plat::FileHandle>();
+  }
   bool CreateDirectoryA(const std::string&) override { return Unused<bool>(); }
   bool RemoveDirectoryA(const std::string&) override { return Unused<bool>(); }
   bool WriteFile(plat::FileHandle, const void*, std::uint32_t, std::uint32_t*) override { return Unused<bool>(); }

@@ -194,6 +194,10 @@ class InstallationFiles final : public plat::Files {
     Breach("FinishInstalledFile", t, "wrote");
   }
   // Not asked by reading and deciding.
+  plat::FileHandle CreateFileWithShareMode(const std::string& p, plat::FileAccess, std::uint32_t,
+                                           plat::FileCreate) override {
+    Breach("CreateFileWithShareMode", p, "opened");
+  }
   std::int64_t SetFilePointer(plat::FileHandle, std::int64_t, plat::SeekOrigin) override { return -1; }
   bool GetFileSize(plat::FileHandle, std::uint64_t*) override { return false; }
   bool GetFileTime(plat::FileHandle, std::uint64_t*) override { return false; }

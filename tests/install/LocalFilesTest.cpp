@@ -115,6 +115,11 @@ class DirectoryFake final : public plat::Files {
     Unexpected();
     return plat::kInvalidFile;
   }
+  plat::FileHandle CreateFileWithShareMode(const std::string&, plat::FileAccess, std::uint32_t,
+                                           plat::FileCreate) override {
+    Unexpected();
+    return plat::kInvalidFile;
+  }
   bool ReadFile(plat::FileHandle, void*, std::uint32_t, std::uint32_t*) override { return Unexpected(); }
   bool WriteFile(plat::FileHandle, const void*, std::uint32_t, std::uint32_t*) override { return Unexpected(); }
   std::int64_t SetFilePointer(plat::FileHandle, std::int64_t, plat::SeekOrigin) override {

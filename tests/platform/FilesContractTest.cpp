@@ -88,6 +88,40 @@ TEST(FilesContract, ReadSharedWithWriter) {
   f.CloseHandle(w);
 }
 
+TEST(FilesContract, AnOpenWithoutSharingHoldsTheFileAlone) {
+  TempDir dir;
+  Files& f = files();
+  const std::string path = dir.File("alone.bin");
+  nolt::test::WriteFile(path, "kept");
+  FileHandle held = f.CreateFileWithShareMode(path, FileAccess::Read, kFileShareNone, FileCreate::OpenExisting);
+  ASSERT_NE(held, kInvalidFile);
+  // Neither a second reader nor a creator that would truncate gets it, and the
+  // refused create leaves the contents alone.
+  EXPECT_EQ(f.CreateFileWithShareMode(path, FileAccess::Read, kFileShareNone, FileCreate::OpenExisting), kInvalidFile);
+  EXPECT_EQ(f.GetLastError(), kErrorSharingViolation);
+  EXPECT_EQ(f.CreateFileWithShareMode(path, FileAccess::ReadWrite, kFileShareNone, FileCreate::CreateAlways),
+            kInvalidFile);
+  EXPECT_EQ(f.GetLastError(), kErrorSharingViolation);
+  ASSERT_TRUE(f.CloseHandle(held));
+  EXPECT_EQ(nolt::test::ReadFile(path), "kept");
+
+  // Free again: create-always truncates, and the handle reads and writes.
+  FileHandle h = f.CreateFileWithShareMode(path, FileAccess::ReadWrite, kFileShareNone, FileCreate::CreateAlways);
+  ASSERT_NE(h, kInvalidFile);
+  std::uint32_t n = 0;
+  char buf[8] = {};
+  ASSERT_TRUE(f.ReadFile(h, buf, sizeof buf, &n));
+  EXPECT_EQ(n, 0u);
+  ASSERT_TRUE(f.WriteFile(h, "new", 3, &n));
+  EXPECT_EQ(f.SetFilePointer(h, 0, SeekOrigin::Begin), 0);
+  ASSERT_TRUE(f.ReadFile(h, buf, sizeof buf, &n));
+  EXPECT_EQ(std::string(buf, n), "new");
+  ASSERT_TRUE(f.CloseHandle(h));
+  EXPECT_EQ(f.CreateFileWithShareMode(dir.File("none"), FileAccess::Read, kFileShareNone, FileCreate::OpenExisting),
+            kInvalidFile);
+  EXPECT_EQ(f.GetLastError(), kErrorFileNotFound);
+}
+
 TEST(FilesContract, DirectoriesAndDelete) {
   TempDir dir;
   Files& f = files();

@@ -18,6 +18,10 @@ class ForwardingFiles : public plat::Files {
   plat::FileHandle CreateFileA(const std::string& p, plat::FileAccess a, plat::FileCreate c) override {
     return real.CreateFileA(p, a, c);
   }
+  plat::FileHandle CreateFileWithShareMode(const std::string& p, plat::FileAccess a, std::uint32_t s,
+                                           plat::FileCreate c) override {
+    return real.CreateFileWithShareMode(p, a, s, c);
+  }
   bool ReadFile(plat::FileHandle h, void* b, std::uint32_t n, std::uint32_t* r) override {
     return real.ReadFile(h, b, n, r);
   }

@@ -20,6 +20,8 @@ import urllib.request
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cabfiles"))
 from cabtool import Tool  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import nolt_smb_server  # noqa: E402
 
 ARGS = None
 WORDS = ("get", "put", "post", "ftp-get", "ftp-put", "copy", "--show", "--passive", "--newer-only", "--proxy")
@@ -235,6 +237,38 @@ class NoltWebCopyTest(unittest.TestCase):
         self.assertIn("\r[1/1] progress.bin", text)
         self.assertIn("3.1 MB of 3.1 MB (100%)", text)
         self.assertEqual(text.count("\n"), 1)  # the line ends once, when the item is done
+
+    def test_copy_from_a_local_path_and_from_a_share(self):
+        data = bytes(range(256)) * 300 + os.urandom(50001)
+        src = self.local("copy-source.bin")
+        with open(src, "wb") as f:
+            f.write(data)
+        out = self.local("copied")
+        status, _, err = self.run_tool("copy", self.tool.path(src), self.tool.path(out))
+        self.assertEqual((status, err), (0, ""))
+        with open(os.path.join(out, "copy-source.bin"), "rb") as f:
+            self.assertEqual(f.read(), data)
+        # Shares: Samba's smbd, for the Linux program run as root (Wine has no share client).
+        if ARGS.runner or not nolt_smb_server.have_root():
+            self.skipTest("no share server for this program here")
+        root = tempfile.mkdtemp(prefix="nolt-share-", dir=self.tmp)
+        os.chmod(self.tmp, 0o755)
+        os.makedirs(os.path.join(root, "dir"))
+        with open(os.path.join(root, "dir", "a.txt"), "wb") as f:
+            f.write(data)
+        server = nolt_smb_server.SmbServer(root, "nolt", "nolt-smb-test", "s3cret pw")
+        try:
+            url = "smb://nolt-smb-test:%s@127.0.0.1:{}/nolt/dir/a.txt".format(server.port)
+            status, _, err = self.run_tool("copy", url % "wrong", out)
+            self.assertEqual(status, 1)
+            self.assertIn("cannot connect to the share", err)
+            self.assertFalse(os.path.exists(os.path.join(out, "a.txt")))
+            status, _, err = self.run_tool("copy", url % "s3cret%20pw", out)
+            self.assertEqual((status, err), (0, ""))
+            with open(os.path.join(out, "a.txt"), "rb") as f:
+                self.assertEqual(f.read(), data)
+        finally:
+            server.stop()
 
 
 def main():

@@ -118,7 +118,8 @@ bool FillFtpPut(TWebCopyItem& item, const ItemWords& w, bool newerOnly, std::str
 }
 
 // Share paths keep the Windows notation on both targets, as the file copy reads
-// them: FTPHost "\\SERVER\SHARE" and URL "dir\a.txt" below it.
+// them: FTPHost "\\SERVER\SHARE" (or "\\SERVER:PORT\SHARE") and URL "dir\a.txt"
+// below it.
 bool FillCopy(TWebCopyItem& item, const ItemWords& w, bool newerOnly, std::string* error) {
   item.Protocol = wpFile;
   item.TargetDir = w.second;
@@ -131,7 +132,11 @@ bool FillCopy(TWebCopyItem& item, const ItemWords& w, bool newerOnly, std::strin
     const std::string::size_type slash = rest.find('/');
     if (slash == std::string::npos || slash == 0 || slash + 1 >= rest.size())
       return Fail(error, "copy needs smb://[USER:PASSWORD@]SERVER[:PORT]/SHARE/PATH: " + Describe(w));
-    item.FTPHost = "\\\\" + u.host + "\\" + rest.substr(0, slash);
+    // The port, which the copy does not read from FTPPort, goes with the server
+    // into the share's name.
+    std::string server = u.host.find(':') != std::string::npos ? "[" + u.host + "]" : u.host;
+    if (u.port >= 0) server += ":" + std::to_string(u.port);
+    item.FTPHost = "\\\\" + server + "\\" + rest.substr(0, slash);
     item.URL = rest.substr(slash + 1);
     for (char& c : item.URL)
       if (c == '/') c = '\\';

@@ -10,6 +10,7 @@
 #include "platform/Console.h"
 #include "platform/Files.h"
 #include "platform/HeadlessUi.h"
+#include "platform/Share.h"
 #include "tools/nolt-webcopy/CommandLine.h"
 #include "webcopy/WcUrl.h"
 #include "webcopy/WebCopy.h"
@@ -69,7 +70,11 @@ class Reporter {
       Error(std::to_string(code) + ": " + nolt::Trim(text));
     };
     wc.OnURLNotFound = [this](nolt::TObject*, const std::string& url) { Error(url + ": cannot be opened"); };
-    wc.OnConnectError = [this](nolt::TObject*) { Error(Item() + ": cannot connect to the share"); };
+    // The event carries no code: the share seam's last result tells why.
+    wc.OnConnectError = [this](nolt::TObject*) {
+      const std::uint32_t code = plat::share().GetLastError();
+      Error(Item() + ": cannot connect to the share: " + std::to_string(code) + ": " + plat::share().ErrorText(code));
+    };
     wc.OnNoNewFileFound = [this](nolt::TObject*, const std::string& name, nolt::TDateTime, nolt::TDateTime) {
       Note(name + ": not newer, skipped");
     };
