@@ -89,7 +89,7 @@ bool Ed25519Generate(std::string* secret, std::string* publicKey) {
 }
 
 std::string Ed25519Sign(const std::string& secret, const std::string& message) {
-  if (secret.size() != kEd25519KeySize) return {};
+  if (secret.size() != kEd25519KeySize || message.size() > kEd25519MaxMessage) return {};
   Initialise();
   Sexp key, data, sig;
   if (gcry_sexp_build(&key.s, nullptr, "(private-key (ecc (curve Ed25519) (flags eddsa) (d %b)))",
@@ -105,7 +105,9 @@ std::string Ed25519Sign(const std::string& secret, const std::string& message) {
 }
 
 bool Ed25519Verify(const std::string& publicKey, const std::string& message, const std::string& signature) {
-  if (publicKey.size() != kEd25519KeySize || signature.size() != kEd25519SignatureSize) return false;
+  if (publicKey.size() != kEd25519KeySize || signature.size() != kEd25519SignatureSize ||
+      message.size() > kEd25519MaxMessage)
+    return false;
   Initialise();
   Sexp key, data, sig;
   if (gcry_sexp_build(&key.s, nullptr, "(public-key (ecc (curve Ed25519) (flags eddsa) (q %b)))",

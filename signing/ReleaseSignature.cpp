@@ -61,7 +61,7 @@ const SignedFile* ReleaseSignature::Package(const std::string& name) const {
 
 std::string SignRelease(const ReleaseSignature& release, const std::string& secret) {
   const std::string text = SignedText(release);
-  const std::string signature = plat::Ed25519Sign(secret, text);
+  const std::string signature = plat::Ed25519Sign(secret, plat::Sha256Of(text));
   if (signature.empty()) return {};
   return text + kSignatureField + ToHex(signature) + "\n";
 }
@@ -73,7 +73,7 @@ std::string VerifyRelease(const std::string& text, const std::string& publicKey,
   const std::string body = text.substr(0, at + 1);
   const std::string line = text.substr(at + 1 + sizeof kSignatureField - 1);
   const std::string signature = FromHex(line.substr(0, line.size() - 1));
-  if (!plat::Ed25519Verify(publicKey, body, signature)) return "its signature is not valid for this program's release key";
+  if (!plat::Ed25519Verify(publicKey, plat::Sha256Of(body), signature)) return "its signature is not valid for this program's release key";
 
   // From here on the text is the vendor's own: a malformed line is a tool's fault,
   // still refused rather than guessed at.

@@ -11,7 +11,9 @@
 //   package 5678 <sha256 hex> help\User Guide.chm.cab
 //   ...
 //   signature <128 hex digits>
-// The signature covers every byte before the line "signature". Sizes are decimal,
+// The signature is the Ed25519 signature of the SHA-256 digest of every byte before
+// the line "signature" (a release of many packages is longer than the signing library
+// takes as one message). Sizes are decimal,
 // times are seconds since 1970 (UTC), digests lower-case hex. A name comes last on
 // its line, so it may hold blanks; it is the package's name as the updater asks for
 // it: the manifest name followed by ".cab".

@@ -55,8 +55,8 @@ def sign_release(key_file, manifest: bytes, packages, out_path):
         key_der, body_file = os.path.join(tmp, "key.der"), os.path.join(tmp, "body")
         with open(key_der, "wb") as f:
             f.write(der)
-        with open(body_file, "w", newline="") as f:
-            f.write(body)
+        with open(body_file, "wb") as f:
+            f.write(hashlib.sha256(body.encode()).digest())  # what the key signs
         sig = subprocess.run(["openssl", "pkeyutl", "-sign", "-rawin", "-keyform", "DER", "-inkey", key_der,
                               "-in", body_file], check=True, capture_output=True).stdout
     with open(out_path, "w", newline="") as f:

@@ -51,6 +51,12 @@ TEST(CryptoContract, GeneratedKeySignsAndOnlyItVerifies) {
   ASSERT_EQ(sig.size(), plat::kEd25519SignatureSize);
   EXPECT_TRUE(plat::Ed25519Verify(pub, message, sig));
   EXPECT_FALSE(plat::Ed25519Verify(otherPub, message, sig));
+
+  // The longest message is signed; a longer one is refused, never passed on.
+  const std::string longest(plat::kEd25519MaxMessage, 'm');
+  EXPECT_TRUE(plat::Ed25519Verify(pub, longest, plat::Ed25519Sign(secret, longest)));
+  EXPECT_EQ(plat::Ed25519Sign(secret, longest + "m"), "");
+  EXPECT_FALSE(plat::Ed25519Verify(pub, longest + "m", sig));
 }
 
 }  // namespace
