@@ -105,7 +105,10 @@ TMainForm::TMainForm(const std::string& description, const std::string& releaseK
 
   // Not part of the description: these handlers only note what the transfers did,
   // for the exit status and the lines of a headless run.
-  const auto noteError = [this](TObject*, int, const std::string& text) { transferError_ = text; };
+  const auto noteError = [this](TObject*, int code, const std::string& text) {
+    transferError_ = text;
+    transferCode_ = code;
+  };
   const auto noteUnreachable = [this](TObject*, const std::string&) {
     transferError_ = "no answer from the server: " + InternetErrorText(plat::internet().GetLastError());
   };
@@ -223,6 +226,7 @@ void TMainForm::QueuePackages() {
           break;
         }
         TWebCopyItem& item = UpdateFiles.Items.Add();
+        if (Release.Enabled()) item.MaxSize = static_cast<std::int64_t>(Release.Package(name + ".cab")->size);
         item.TargetDir = AppDir;
         item.TargetFilename = PackageFileName(name);
         item.URL = PackageURL(DownloadBaseURL, name);
@@ -271,6 +275,7 @@ void TMainForm::LaunchApplication() {
 
 void TMainForm::UpdateFilesFileStart(TObject*, int idx) {
   transferError_.clear();
+  transferCode_ = 0;
   if (static_cast<std::size_t>(idx) < packages_.size())
     packages_[idx].foundBefore = FileExists(AppDir + UpdateFiles.Items[idx].TargetFilename);
 }
@@ -281,6 +286,16 @@ void TMainForm::UpdateFilesFileDone(TObject*, int idx) {
   Package& p = static_cast<std::size_t>(idx) < packages_.size() ? packages_[idx] : unlisted;
   p.done = true;
   p.problem = transferError_;
+  const std::string packageName = &p == &unlisted ? item.TargetFilename : Names[p.entry] + ".cab";
+  if (!item.Success && transferCode_ == TransferError::kTooLong) {
+    // Only an item with a signed size has a limit; the transfer has deleted what came.
+    p.refused = true;
+    ReportRefusal("The package " + Printable(packageName) + " was refused: it is longer than the " +
+                  std::to_string(item.MaxSize) +
+                  " bytes the signature states, and its download was stopped there. The package was deleted "
+                  "unopened; the file was left unchanged.");
+    return;
+  }
   // Only a package that this run's transfer put there is unpacked and deleted, whether
   // the unpacking succeeds or not. A failed transfer leaves the path as it found it,
   // and a file that was there before is not ours to unpack or delete.
@@ -288,14 +303,13 @@ void TMainForm::UpdateFilesFileDone(TObject*, int idx) {
   const bool written = item.Success || !p.foundBefore;
   if (!written || !FileExists(path)) return;
   if (Release.Enabled()) {
-    const std::string signedName = &p == &unlisted ? std::string() : Names[p.entry] + ".cab";
-    const std::string why = Release.CheckPackage(signedName, path);
+    const std::string why = Release.CheckPackage(&p == &unlisted ? std::string() : packageName, path);
     if (!why.empty()) {
       // Deleted unopened: nothing of a package that fails its check is unpacked.
       plat::files().DeleteFileA(path);
       p.problem = "its package was refused: " + why;
       p.refused = true;
-      ReportRefusal("The package " + Printable(item.TargetFilename) + " was refused: " + why +
+      ReportRefusal("The package " + Printable(packageName) + " was refused: " + why +
                     ". The package was deleted unopened; the file was left unchanged.");
       return;
     }

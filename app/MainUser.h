@@ -89,6 +89,7 @@ class TMainForm : public TComponent {
   };
   std::vector<Package> packages_;  // one per item of UpdateFiles
   std::string transferError_;      // the last error a transfer reported
+  int transferCode_ = 0;           // and its code
   plat::WindowModel window_;
   plat::WindowId windowId_ = plat::kNoWindow;
 };

@@ -115,18 +115,27 @@ bool TWebCopy::HttpDownload(int idx, const std::string& URL, const std::string& 
     std::uint32_t index = 0;
     net.HttpQueryInfoA(request.Get(), kQueryLength, &total, &length, &index);
   }
+  // A file that may not pass a size is given up as soon as it would, whatever the
+  // server announces or keeps sending.
+  const std::int64_t maxSize = idx >= 0 && idx < Items.Count() ? Items[idx].MaxSize : -1;
+  const auto passes = [maxSize](std::uint64_t size) { return maxSize >= 0 && size > static_cast<std::uint64_t>(maxSize); };
+  bool tooLong = passes(total);
   std::uint64_t done = 0;
   const std::uint32_t start = plat::sysClock().GetTickCount();
   std::uint32_t count = kBlockSize;
   bool readFailed = false;
   std::uint32_t readError = 0;
-  while (count != 0 && !Cancelled) {
+  while (count != 0 && !Cancelled && !tooLong) {
     PumpMessages();
     // Each block is read straight into the file's write buffer: one copy less per byte.
     char* block = file.NextBlock(kBlockSize);
     if (!net.InternetReadFile(request.Get(), block, kBlockSize, &count)) {
       readFailed = true;
       readError = net.GetLastError();
+      break;
+    }
+    if (passes(done + count)) {
+      tooLong = true;
       break;
     }
     if (count > 0 && count <= kBlockSize) file.Append(count);
@@ -140,6 +149,13 @@ bool TWebCopy::HttpDownload(int idx, const std::string& URL, const std::string& 
 
   if (Cancelled) {
     file.Discard();
+    return false;
+  }
+  if (tooLong) {
+    file.Discard();
+    request.Close();
+    ReportError(TransferError::kTooLong,
+                "The file is longer than the " + std::to_string(maxSize) + " bytes it may have; the download was stopped");
     return false;
   }
   // A broken connection, or a body that ends short of its announced length, is a

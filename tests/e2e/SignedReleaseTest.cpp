@@ -185,6 +185,7 @@ TEST_F(SignedRelease, WhatTheKeyVouchesForIsInstalledAndNothingElse) {
     cab[cab.size() / 2] ^= 0x20;
     return cab;
   }();
+  const std::string tooLong = "The package \"a.dll.cab\" was refused: it is longer than the ";
   const std::vector<Case> cases = {
       {"a correctly signed release", [&] { Publish(TestKey(), {"--serial", "100"}); }, kSigned, 0, {}, kBoth, kNew},
       {"the same release for an updater without a key", [&] { Publish(TestKey(), {"--serial", "100"}); }, kUnsigned,
@@ -216,13 +217,13 @@ TEST_F(SignedRelease, WhatTheKeyVouchesForIsInstalledAndNothingElse) {
          Publish(TestKey());
          Serve("a.dll.cab", Served("a.dll.cab") + "x");
        },
-       kSigned, 1, {"\"a.dll\" was not updated: "}, kBoth, kOnlyB},
+       kSigned, 1, {tooLong}, kBoth, kOnlyB},
       {"an endless package",
        [&] {
          Publish(TestKey());
          server.SetRule("/" + kBasePath + "a.dll.cab", "endless", "1");
        },
-       kSigned, 1, {"\"a.dll\" was not updated: "}, kBoth, kOnlyB},
+       kSigned, 1, {tooLong}, kBoth, kOnlyB},
       {"a missing signature file",
        [&] {
          Publish(TestKey());
