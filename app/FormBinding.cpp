@@ -63,6 +63,7 @@ const std::map<std::string, WebCopySetter>& WebCopySetters() {
       {"Proxy", Str(&TWebCopy::Proxy)},
       {"ProxyUserID", Str(&TWebCopy::ProxyUserID)},
       {"ProxyPassword", Str(&TWebCopy::ProxyPassword)},
+      {"ResumeDownloads", Bool(&TWebCopy::ResumeDownloads)},
       {"ShowDialog", Bool(&TWebCopy::ShowDialog)},
       {"ShowOpenFile", Bool(&TWebCopy::ShowOpenFile)},
       {"ShowOpenFolder", Bool(&TWebCopy::ShowOpenFolder)},

@@ -3,6 +3,7 @@
 #include "app/FormBinding.h"
 #include "app/FormReader.h"
 #include "app/Manifest.h"
+#include "app/Staging.h"
 #include "app/UpdateDecision.h"
 #include "install/LocalFiles.h"
 #include "platform/Files.h"
@@ -167,6 +168,8 @@ void TMainForm::FormShow(TObject*) {
   Names.clear();
   Checksums.clear();
   ReadManifestEntries();
+  // What a killed run of ours left goes before anything else is written.
+  SweepLeftovers(AppDir, Names);
   CheckRelease();
   QueuePackages();
   RunPackages();
@@ -227,14 +230,20 @@ void TMainForm::QueuePackages() {
         }
         TWebCopyItem& item = UpdateFiles.Items.Add();
         if (Release.Enabled()) item.MaxSize = static_cast<std::int64_t>(Release.Package(name + ".cab")->size);
-        item.TargetDir = AppDir;
-        item.TargetFilename = PackageFileName(name);
+        // The package arrives in the staging folder under a name of ours.
+        item.TargetDir = StagingDir(AppDir);
+        item.TargetFilename = StagedPackageName(name);
         item.URL = PackageURL(DownloadBaseURL, name);
         packages_.push_back(Package{i});
         break;
       }
     }
   }
+  // Kept beginnings of packages no longer wanted go; the others are continued.
+  std::vector<std::string> wanted;
+  for (int i = 0; i < UpdateFiles.Items.Count(); ++i)
+    wanted.push_back(UpdateFiles.Items[i].TargetDir + UpdateFiles.Items[i].TargetFilename);
+  TidyStaging(AppDir, wanted);
 }
 
 void TMainForm::RunPackages() {
@@ -261,6 +270,8 @@ void TMainForm::CleanUp() {
   Checksums.clear();
   const std::string stale = AppDir + kStalePatchName;
   if (FileExists(stale)) plat::files().DeleteFileA(stale);  // a failure is ignored
+  // The staging folder goes unless it keeps the beginning of an interrupted package.
+  plat::files().RemoveDirectoryA(StagingDir(AppDir));
 }
 
 void TMainForm::LaunchApplication() {
@@ -277,7 +288,7 @@ void TMainForm::UpdateFilesFileStart(TObject*, int idx) {
   transferError_.clear();
   transferCode_ = 0;
   if (static_cast<std::size_t>(idx) < packages_.size())
-    packages_[idx].foundBefore = FileExists(AppDir + UpdateFiles.Items[idx].TargetFilename);
+    packages_[idx].foundBefore = FileExists(UpdateFiles.Items[idx].TargetDir + UpdateFiles.Items[idx].TargetFilename);
 }
 
 void TMainForm::UpdateFilesFileDone(TObject*, int idx) {
@@ -299,7 +310,7 @@ void TMainForm::UpdateFilesFileDone(TObject*, int idx) {
   // Only a package that this run's transfer put there is unpacked and deleted, whether
   // the unpacking succeeds or not. A failed transfer leaves the path as it found it,
   // and a file that was there before is not ours to unpack or delete.
-  const std::string path = AppDir + item.TargetFilename;
+  const std::string path = item.TargetDir + item.TargetFilename;
   const bool written = item.Success || !p.foundBefore;
   if (!written || !FileExists(path)) return;
   if (Release.Enabled()) {

@@ -24,8 +24,6 @@ bool EntryMatches(const std::string& appDir, const std::string& name, const std:
   return LowerCaseAscii(checksum) == LowerCaseAscii(FileCRC32(path, crc));
 }
 
-std::string PackageFileName(const std::string& name) { return plat::files().LocalName(name) + ".cab"; }
-
 std::string PackageURL(const std::string& baseURL, const std::string& name) { return baseURL + name + ".cab"; }
 
 }  // namespace nolt

@@ -19,9 +19,7 @@ EntryState DecideEntry(const std::string& appDir, const std::string& name, const
 // the letters A to Z compared without case. Only a regular file is ever read.
 bool EntryMatches(const std::string& appDir, const std::string& name, const std::string& checksum);
 
-// The package of an entry: its file below appDir ("sub\x.dll" -> "sub/x.dll.cab" on
-// Linux) and its URL, which keeps the name as written, backslashes included.
-std::string PackageFileName(const std::string& name);
+// The URL of an entry's package, which keeps the name as written, backslashes included.
 std::string PackageURL(const std::string& baseURL, const std::string& name);
 
 }  // namespace nolt

@@ -6,17 +6,53 @@
 
 namespace nolt {
 
+bool StagedFile::IsTempName(const std::string& fileName) {
+  const std::string prefix = kTempPrefix;
+  const std::string suffix = kTempSuffix;
+  if (fileName.size() != prefix.size() + 6 + suffix.size()) return false;
+  if (fileName.compare(0, prefix.size(), prefix) != 0) return false;
+  if (fileName.compare(fileName.size() - suffix.size(), suffix.size(), suffix) != 0) return false;
+  for (std::size_t i = prefix.size(); i < prefix.size() + 6; ++i) {
+    const char c = fileName[i];
+    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) return false;
+  }
+  return true;
+}
+
 bool StagedFile::Create(const std::string& target) {
   Discard();
   if (target.empty() || DirectoryOf(target) == target) return false;
   std::string temp;
-  const plat::FileHandle h = plat::files().CreateTempFileIn(DirectoryOf(target), &temp);
+  const plat::FileHandle h = plat::files().CreateTempFileIn(DirectoryOf(target), kTempPrefix, kTempSuffix, &temp);
   if (h == plat::kInvalidFile) return false;
   state_ = State::Open;
   target_ = target;
   temp_ = temp;
   file_ = h;
   written_ = 0;
+  named_ = false;
+  return true;
+}
+
+bool StagedFile::Continue(const std::string& target, const std::string& partial, std::uint64_t keep) {
+  Discard();
+  if (target.empty() || DirectoryOf(target) == target || partial.empty()) return false;
+  auto& files = plat::files();
+  const plat::FileHandle h = files.CreateFileA(
+      partial, plat::FileAccess::Write, keep == 0 ? plat::FileCreate::CreateAlways : plat::FileCreate::OpenExisting);
+  if (h == plat::kInvalidFile) return false;
+  std::uint64_t size = 0;
+  if (keep != 0 && (!files.GetFileSize(h, &size) || size != keep ||
+                    files.SetFilePointer(h, static_cast<std::int64_t>(keep), plat::SeekOrigin::Begin) < 0)) {
+    files.CloseHandle(h);
+    return false;
+  }
+  state_ = State::Open;
+  target_ = target;
+  temp_ = partial;
+  file_ = h;
+  written_ = keep;
+  named_ = true;
   return true;
 }
 
@@ -57,9 +93,18 @@ void StagedFile::WriteThrough(const void* data, std::uint32_t count) {
 bool StagedFile::Close() {
   if (state_ != State::Open) return false;
   Flush();
+  auto& files = plat::files();
   // A temporary file is private to its creator; the finished file gets the
   // permissions of the one it replaces, or those of a new file.
-  plat::files().FinishInstalledFile(file_, target_);
+  files.FinishInstalledFile(file_, target_);
+  // The data reaches the disk before the rename that installs it: a power loss
+  // after the rename must not leave an empty or partly written file.
+  if (!files.FlushFileBuffers(file_)) {
+    const std::uint32_t code = files.GetLastError();
+    CloseAs(State::GivenUp);
+    files.SetLastError(code);
+    return false;
+  }
   return CloseAs(State::Finished);
 }
 
@@ -78,10 +123,25 @@ bool StagedFile::Commit() {
   if (state_ == State::Open) Close();
   auto& files = plat::files();
   const bool moved = state_ == State::Finished && files.MoveFileReplace(temp_, target_);
-  if (!moved) files.DeleteFileA(temp_);
+  if (moved) files.FlushDirectory(DirectoryOf(target_));
+  else files.DeleteFileA(temp_);
   temp_.clear();
   state_ = State::None;
   return moved;
+}
+
+void StagedFile::Keep() {
+  if (!named_) {
+    Discard();
+    return;
+  }
+  if (state_ == State::Open) {
+    Flush();
+    plat::files().CloseHandle(file_);
+  }
+  file_ = plat::kInvalidFile;
+  temp_.clear();
+  state_ = State::None;
 }
 
 void StagedFile::Discard() {

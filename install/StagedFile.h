@@ -3,6 +3,12 @@
 // other way out (Discard, a failed write, destruction) removes the temporary file,
 // and an existing target stays as it was: a cancel, a broken connection, a damaged
 // cabinet or a killed process never leaves half a file in place of a good one.
+// The finished file's data is flushed to the disk before the rename, and the
+// rename itself after it, so a power loss leaves the old file or the whole new one.
+//
+// Temporary files are named ".nolt-" + six letters or digits + ".tmp", a form no
+// other program uses: what a killed process left can be recognised (IsTempName)
+// and removed.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +23,11 @@ class StagedFile {
  public:
   static constexpr std::uint32_t kWriteChunk = 64 * 1024;
 
+  static constexpr const char* kTempPrefix = ".nolt-";
+  static constexpr const char* kTempSuffix = ".tmp";
+  // True for a file name (without directory) of the form of our temporary files.
+  static bool IsTempName(const std::string& fileName);
+
   StagedFile() = default;
   ~StagedFile() { Discard(); }
   StagedFile(const StagedFile&) = delete;
@@ -26,6 +37,12 @@ class StagedFile {
   // False, with nothing created, when target names no file (it is empty or ends in
   // a separator) or its directory takes no new file.
   bool Create(const std::string& target);
+  // Writes on at the end of a file that the caller names beside target: the kept
+  // beginning of a download, `keep` bytes long (0: started anew, the file is made
+  // empty). Unlike a temporary file it stays when the writing stops: Keep closes it
+  // for a later call to continue; Commit moves it over target, Discard removes it.
+  // False, with nothing changed, when it cannot be opened or is not `keep` bytes long.
+  bool Continue(const std::string& target, const std::string& partial, std::uint64_t keep);
 
   // Gathered writes, for a transfer that writes block by block. The bytes are
   // written in writes of kWriteChunk: one system call per 4 KiB block would cost
@@ -49,9 +66,10 @@ class StagedFile {
   std::uint64_t Written() const { return written_; }
 
   // Writes what is gathered (raising as Write does), gives the file the permissions
-  // of a file installed at the target (plat::Files::FinishInstalledFile) and closes
-  // it. False when the close fails; plat::files().GetLastError() tells why, and the
-  // temporary file stays until Commit or Discard.
+  // of a file installed at the target (plat::Files::FinishInstalledFile), flushes
+  // its data to the disk and closes it. False when the flush or the close fails;
+  // plat::files().GetLastError() tells why, and the temporary file stays until
+  // Commit or Discard, which will not install it.
   bool Close();
   // Closes the file without finishing it, for a writer that gives it up: Commit
   // will not install it, and Discard (or the next Create) removes it.
@@ -61,6 +79,10 @@ class StagedFile {
   bool Commit();
   // Closes and removes the temporary file.
   void Discard();
+  // Writes what is gathered and closes the file, leaving it where it is (a file
+  // opened with Continue; a temporary file is removed as by Discard). A failed
+  // write raises as Write does.
+  void Keep();
 
   const std::string& TempPath() const { return temp_; }
 
@@ -80,6 +102,7 @@ class StagedFile {
   std::unique_ptr<char[]> pending_;  // kWriteChunk bytes, allocated once per file
   std::uint32_t pendingSize_ = 0;
   std::uint64_t written_ = 0;
+  bool named_ = false;  // opened by Continue: a file of the caller's naming
 };
 
 // Raises plat::EInOutError for a failed operation on a local file with the system's

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "platform/Seam.h"
 
@@ -40,6 +41,12 @@ enum class FileCreate {
 };
 
 enum class SeekOrigin { Begin = 0, Current = 1, End = 2 };
+
+// One entry of a directory listing.
+struct FoundFile {
+  std::string name;             // without the directory
+  std::uint32_t attributes = 0;  // kFileAttributeDirectory for a directory (a link is not followed)
+};
 
 // The separator of local paths: '\' on Windows, '/' on Linux.
 #ifdef _WIN32
@@ -95,10 +102,21 @@ class Files {
   // Moves source over target in one step, replacing an existing target
   // (MoveFileExA with MOVEFILE_REPLACE_EXISTING; rename on POSIX).
   virtual bool MoveFileReplace(const std::string& source, const std::string& target) = 0;
-  // Creates and opens a new, empty file with a unique name in directory dir
-  // (dir ends with the separator or is empty for the current directory).
+  // Creates and opens a new, empty file named dir + prefix + six random letters and
+  // digits + suffix (dir ends with the separator or is empty for the current
+  // directory), readable and writable by this process only until it is finished.
   // Returns the handle and sets path, or kInvalidFile.
-  virtual FileHandle CreateTempFileIn(const std::string& dir, std::string* path) = 0;
+  virtual FileHandle CreateTempFileIn(const std::string& dir, const std::string& prefix, const std::string& suffix,
+                                      std::string* path) = 0;
+  // Writes the file's data and size through to the disk (FlushFileBuffers; fsync).
+  virtual bool FlushFileBuffers(FileHandle h) = 0;
+  // Makes a rename inside the directory last through a power loss. Linux: fsync of the
+  // directory. Windows: nothing to do; NTFS records a rename in its own journal, and
+  // Win32 offers no handle of a directory to flush.
+  virtual bool FlushDirectory(const std::string& dir) = 0;
+  // The entries of a directory (dir ends with the separator), without "." and "..",
+  // in no particular order (FindFirstFileA / FindNextFileA). False when it cannot be read.
+  virtual bool ListDirectory(const std::string& dir, std::vector<FoundFile>* entries) = 0;
 
   // The absolute form of a path, taken against the current directory (GetFullPathNameA).
   // Empty on failure.

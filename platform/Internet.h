@@ -36,13 +36,22 @@ inline constexpr std::uint16_t kInternetDefaultHttpsPort = 443;
 inline constexpr std::uint32_t kInternetServiceFtp = 1;
 inline constexpr std::uint32_t kInternetServiceHttp = 3;
 
+// InternetSetOptionA options: time limits in milliseconds, as a 32-bit number. Set
+// on the internet handle, they hold for every request opened through it.
+inline constexpr std::uint32_t kInternetOptionConnectTimeout = 2;
+inline constexpr std::uint32_t kInternetOptionSendTimeout = 5;
+inline constexpr std::uint32_t kInternetOptionReceiveTimeout = 6;
+
 // HttpSendRequestExA flags.
 inline constexpr std::uint32_t kHsrInitiate = 8;
 
-// HttpQueryInfoA levels and modifiers.
+// HttpQueryInfoA levels and modifiers. Without a modifier a level answers the
+// header's text as the server sent it.
 inline constexpr std::uint32_t kHttpQueryContentLength = 5;
 inline constexpr std::uint32_t kHttpQueryLastModified = 11;
 inline constexpr std::uint32_t kHttpQueryStatusCode = 19;
+inline constexpr std::uint32_t kHttpQueryContentRange = 53;
+inline constexpr std::uint32_t kHttpQueryETag = 54;
 inline constexpr std::uint32_t kHttpQueryFlagSystemTime = 0x40000000u;
 inline constexpr std::uint32_t kHttpQueryFlagNumber = 0x20000000u;
 
@@ -101,8 +110,17 @@ class Internet {
   // SystemTime for FLAG_SYSTEMTIME. An absent value returns false and leaves buffer as it was.
   virtual bool HttpQueryInfoA(HInternet request, std::uint32_t infoLevel, void* buffer, std::uint32_t* length,
                               std::uint32_t* index) = 0;
-  // Up to count body bytes; *read 0 at the end. False on failure.
+  // Up to count body bytes; *read 0 at the end. False on failure. A read waits
+  // until count bytes have arrived or the body has ended.
   virtual bool InternetReadFile(HInternet h, void* buffer, std::uint32_t count, std::uint32_t* read) = 0;
+  // How many body bytes can be read without waiting. When none has arrived it waits
+  // for the first (within the receive time limit); 0 means the body has ended. False
+  // on failure (a broken connection, a timeout).
+  virtual bool InternetQueryDataAvailable(HInternet h, std::uint32_t* available, std::uint32_t flags,
+                                          std::uintptr_t context) = 0;
+  // Sets an option of a handle: the time limits above (connecting, sending a
+  // request, and the longest wait for the next bytes of an answer).
+  virtual bool InternetSetOptionA(HInternet h, std::uint32_t option, const void* buffer, std::uint32_t length) = 0;
 
   // HTTP upload and FTP. An HTTP connection names host and port; nothing goes over
   // the network before HttpSendRequestExA. kInternetFlagSecure in the request's flags

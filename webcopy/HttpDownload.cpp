@@ -1,6 +1,7 @@
 // HTTP download: one wpHttp item fetched through the internet seam into a local
 // file, with Basic authorization and its prompt, the newer-only date check, the
-// overwrite question, cancel between blocks and the progress display.
+// overwrite question, cancel between blocks and the progress display; with
+// ResumeDownloads, an interrupted download is continued (PartialDownload.h).
 #include "install/LocalFiles.h"
 #include "install/StagedFile.h"
 #include "platform/Clock.h"
@@ -9,6 +10,7 @@
 #include "webcopy/WcDialog.h"
 #include "webcopy/WcHelpers.h"
 #include "webcopy/WcLogin.h"
+#include "webcopy/PartialDownload.h"
 #include "webcopy/WcUrl.h"
 #include "webcopy/WebCopy.h"
 
@@ -20,6 +22,22 @@ static_assert(kBlockSize <= StagedFile::kWriteChunk);
 constexpr std::uint32_t kQueryStatus = plat::kHttpQueryStatusCode | plat::kHttpQueryFlagNumber;              // 0x20000013
 constexpr std::uint32_t kQueryLastModified = plat::kHttpQueryLastModified | plat::kHttpQueryFlagSystemTime;  // 0x4000000B
 constexpr std::uint32_t kQueryLength = plat::kHttpQueryContentLength | plat::kHttpQueryFlagNumber;           // 0x20000005
+
+// A header's text as the server sent it; "" when it sent none.
+std::string HeaderText(plat::HInternet request, std::uint32_t level) {
+  char buf[512];
+  std::uint32_t length = sizeof buf;
+  std::uint32_t index = 0;
+  if (!plat::internet().HttpQueryInfoA(request, level, buf, &length, &index) || length >= sizeof buf) return {};
+  return std::string(buf, length);
+}
+
+// The whole length that a 200 answer announces (Content-Length, 64 bits); 0 when unknown.
+std::uint64_t AnnouncedLength(plat::HInternet request) {
+  const std::string text = HeaderText(request, plat::kHttpQueryContentLength);
+  if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != std::string::npos) return 0;
+  return std::stoull(text);
+}
 
 }  // namespace
 
@@ -53,14 +71,22 @@ bool TWebCopy::HttpDownload(int idx, const std::string& URL, const std::string& 
     if (!PromptLogin(caption, user, password)) return false;
   }
 
+  // What arrived of an earlier, interrupted download of this URL to this target.
+  PartialDownload partial;
+  if (ResumeDownloads) partial.Find(TargetPath(TargetDir, TargetFilename, url), URL);
+
   ScopedInternetHandle request;
   std::uint32_t status = 0;
+  std::uint32_t openError = 0;
   for (;;) {
     std::string header;
     if (!user.empty() || !password.empty())
-      header = "Authorization: Basic " + Base64Encode(user + ":" + password) + "\r\n\r\n";
+      header = "Authorization: Basic " + Base64Encode(user + ":" + password) + "\r\n";
+    header += partial.RangeHeaders();
+    if (!header.empty()) header += "\r\n";
     request.Reset(net.InternetOpenUrlA(InternetHandle, url, header.empty() ? nullptr : header.c_str(),
                                        static_cast<std::uint32_t>(header.size()), flags, 0));
+    openError = request ? 0 : net.GetLastError();
     PumpMessages();
     if (!request) break;
     status = 0;
@@ -73,6 +99,15 @@ bool TWebCopy::HttpDownload(int idx, const std::string& URL, const std::string& 
       request.Close();
       continue;
     }
+    // A range the server cannot give (416), or gives from elsewhere, drops what was
+    // kept, and the whole file is asked for. A 200 answer is the whole file already.
+    const bool continued =
+        status == 206 && partial.Continues(status, HeaderText(request.Get(), plat::kHttpQueryContentRange));
+    if (partial.Offset() > 0 && (status == 416 || (status == 206 && !continued))) {
+      partial.Forget();
+      request.Close();
+      continue;
+    }
     break;
   }
 
@@ -82,7 +117,10 @@ bool TWebCopy::HttpDownload(int idx, const std::string& URL, const std::string& 
     return false;
   }
   if (!request) {
-    if (OnURLNotFound) OnURLNotFound(this, url);
+    // A server that was reached but did not answer in time is not a missing URL:
+    // the timeout is reported as the failure it is.
+    if (openError == plat::kErrorInternetTimeout) ReportError(static_cast<int>(openError), InternetErrorText(openError));
+    else if (OnURLNotFound) OnURLNotFound(this, url);
     return false;
   }
 
@@ -101,13 +139,33 @@ bool TWebCopy::HttpDownload(int idx, const std::string& URL, const std::string& 
 
   // The body goes to a temporary file beside the target, which replaces the target
   // only when the body has arrived complete. A directory or a read-only file in the
-  // target's place is not replaced.
+  // target's place is not replaced. A resumable download writes to the kept
+  // beginning instead: on after it for a 206, anew for a 200, and its record is
+  // written once the file is empty, before any byte of the new body.
   StagedFile file;
-  if (!IsReplaceable(target) || !file.Create(target)) {
+  std::uint64_t offset = 0;
+  bool created = IsReplaceable(target);
+  if (created && ResumeDownloads) {
+    offset = status == 206 ? partial.Offset() : 0;
+    created = file.Continue(target, PartialDownload::BodyPath(target), offset);
+    if (created && offset == 0)
+      partial.Restart(PartialDownload::Validator(HeaderText(request.Get(), plat::kHttpQueryETag),
+                                                 HeaderText(request.Get(), plat::kHttpQueryLastModified)),
+                      AnnouncedLength(request.Get()));
+  } else if (created) {
+    created = file.Create(target);
+  }
+  if (!created) {
     request.Close();
     ReportError(TransferError::kCreateTarget, "Cannot create file " + target);
     return false;
   }
+  // What is left when the download stops early: a kept beginning with its record
+  // stays for the next call, anything else goes.
+  const auto stopEarly = [&file, &partial] {
+    if (partial.Recorded()) file.Keep();
+    else file.Discard();
+  };
 
   std::uint32_t total = 0;
   {
@@ -119,36 +177,54 @@ bool TWebCopy::HttpDownload(int idx, const std::string& URL, const std::string& 
   // server announces or keeps sending.
   const std::int64_t maxSize = idx >= 0 && idx < Items.Count() ? Items[idx].MaxSize : -1;
   const auto passes = [maxSize](std::uint64_t size) { return maxSize >= 0 && size > static_cast<std::uint64_t>(maxSize); };
-  bool tooLong = passes(total);
+  bool tooLong = passes(offset + total);
   std::uint64_t done = 0;
   const std::uint32_t start = plat::sysClock().GetTickCount();
+  RateWatch rate(Limits, start);
   std::uint32_t count = kBlockSize;
-  bool readFailed = false;
-  std::uint32_t readError = 0;
+  std::uint32_t failure = 0;  // why the reading stopped early
   while (count != 0 && !Cancelled && !tooLong) {
     PumpMessages();
-    // Each block is read straight into the file's write buffer: one copy less per byte.
-    char* block = file.NextBlock(kBlockSize);
-    if (!net.InternetReadFile(request.Get(), block, kBlockSize, &count)) {
-      readFailed = true;
-      readError = net.GetLastError();
+    // Only what has arrived is read, so that a trickling server returns control
+    // here after every piece and the rate rule can end it.
+    std::uint32_t available = 0;
+    if (!net.InternetQueryDataAvailable(request.Get(), &available, 0, 0)) {
+      failure = net.GetLastError();
+      if (failure == 0) failure = plat::kErrorInternetConnectionAborted;
       break;
     }
-    if (passes(done + count)) {
+    const std::uint32_t want = available == 0 || available > kBlockSize ? kBlockSize : available;
+    // Each block is read straight into the file's write buffer: one copy less per byte.
+    char* block = file.NextBlock(kBlockSize);
+    if (!net.InternetReadFile(request.Get(), block, want, &count)) {
+      failure = net.GetLastError();
+      if (failure == 0) failure = plat::kErrorInternetConnectionAborted;
+      break;
+    }
+    if (count > want || (total != 0 && done + count > total)) {
+      // More than was announced: the body is not the file the server described.
+      failure = plat::kErrorHttpInvalidServerResponse;
+      break;
+    }
+    if (passes(offset + done + count)) {
       tooLong = true;
       break;
     }
-    if (count > 0 && count <= kBlockSize) file.Append(count);
+    if (count > 0) file.Append(count);
     done += count;
-    UpdateProgress(done, total, start, DlgDwnload);
+    UpdateProgress(offset + done, total == 0 ? 0 : static_cast<std::uint32_t>(offset + total), start, DlgDwnload);
     PumpMessages();
     if (count != 0) result = true;
+    if (rate.TooSlow(done, plat::sysClock().GetTickCount())) {
+      failure = plat::kErrorInternetTimeout;
+      break;
+    }
   }
   // The last block's numbers are shown even when the throttle skipped its repaint.
   if (TWcProgressDialog* d = Dialog()) d->Sync();
 
   if (Cancelled) {
-    file.Discard();
+    stopEarly();
     return false;
   }
   if (tooLong) {
@@ -158,14 +234,16 @@ bool TWebCopy::HttpDownload(int idx, const std::string& URL, const std::string& 
                 "The file is longer than the " + std::to_string(maxSize) + " bytes it may have; the download was stopped");
     return false;
   }
-  // A broken connection, or a body that ends short of its announced length, is a
-  // failed transfer: the previous file stays, and the error is reported.
-  if (readFailed || (total != 0 && done < total)) {
-    file.Discard();
+  // A broken connection, a stall, a crawl, or a body that ends short of its
+  // announced length (of the whole file, when continued) is a failed transfer: the
+  // previous file stays, and the error is reported.
+  if (failure == 0 && ((total != 0 && done < total) || (partial.Total() != 0 && offset + done != partial.Total())))
+    failure = plat::kErrorInternetConnectionAborted;
+  if (failure != 0) {
+    if (failure == plat::kErrorHttpInvalidServerResponse) file.Discard();
+    else stopEarly();
     request.Close();
-    const std::uint32_t code =
-        readFailed && readError != 0 ? readError : plat::kErrorInternetConnectionAborted;
-    ReportError(static_cast<int>(code), InternetErrorText(code));
+    ReportError(static_cast<int>(failure), InternetErrorText(failure));
     return false;
   }
   request.Close();
@@ -175,7 +253,8 @@ bool TWebCopy::HttpDownload(int idx, const std::string& URL, const std::string& 
     ReportError(TransferError::kCreateTarget, "Cannot create file " + target);
     return false;
   }
-  return result;
+  partial.Finish();
+  return result || offset > 0;
 }
 
 }  // namespace nolt

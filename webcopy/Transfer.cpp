@@ -22,6 +22,22 @@ std::int64_t Round(double v) { return static_cast<std::int64_t>(std::nearbyint(v
 
 }  // namespace
 
+RateWatch::RateWatch(const TransferLimits& limits, std::uint32_t startTick)
+    : window_(limits.rateWindowMs), minRate_(limits.minBytesPerSecond), spacing_(limits.rateWindowMs / 30 + 1) {
+  samples_.push_back({startTick, 0});
+}
+
+bool RateWatch::TooSlow(std::uint64_t done, std::uint32_t now) {
+  if (window_ == 0 || minRate_ == 0) return false;
+  if (now - samples_.back().tick >= spacing_) samples_.push_back({now, done});
+  // The oldest sample kept is the last one at least a window old.
+  while (samples_.size() >= 2 && now - samples_[1].tick >= window_) samples_.pop_front();
+  const Sample& oldest = samples_.front();
+  const std::uint32_t span = now - oldest.tick;
+  if (span < window_) return false;  // not a whole window seen yet
+  return (done - oldest.done) * 1000 < std::uint64_t{minRate_} * span;
+}
+
 void TWebCopy::SetFileLine(const std::string& fileName, const std::string& serverLabel, const std::string& server,
                            bool showServer) {
   // The first pump of an item always repaints, whatever the throttle says.
@@ -86,10 +102,14 @@ bool TWebCopy::CheckFileDate(int idx, TDateTime newdate, bool CopyNewerOnly, TDa
   return false;
 }
 
+std::string TWebCopy::TargetPath(const std::string& TargetDir, const std::string& TargetFilename,
+                                 const std::string& URL) {
+  return JoinPath(TargetDir, TargetFilename.empty() ? ExtractURLFileName(URL) : TargetFilename);
+}
+
 bool TWebCopy::ChooseTarget(const std::string& TargetDir, const std::string& TargetFilename, const std::string& URL,
                             std::string& target, const std::function<void()>& release) {
-  const std::string name = TargetFilename.empty() ? ExtractURLFileName(URL) : TargetFilename;
-  target = JoinPath(TargetDir, name);
+  target = TargetPath(TargetDir, TargetFilename, URL);
   LastTargetFile = target;
   LastTargetDir = TargetDir;
   if (FileExists(target)) {

@@ -91,6 +91,16 @@ void TWebCopy::Execute() {
       InternetHandle = plat::internet().InternetOpenA("WebCopy", plat::kInternetOpenTypePreconfig, "", "", 0);
     else
       InternetHandle = plat::internet().InternetOpenA("WebCopy", plat::kInternetOpenTypeProxy, Proxy, "", 0);
+    // No request waits for ever: every request of the run inherits these limits.
+    if (InternetHandle) {
+      auto& net = plat::internet();
+      net.InternetSetOptionA(InternetHandle, plat::kInternetOptionConnectTimeout, &Limits.connectMs,
+                             sizeof Limits.connectMs);
+      net.InternetSetOptionA(InternetHandle, plat::kInternetOptionReceiveTimeout, &Limits.receiveMs,
+                             sizeof Limits.receiveMs);
+      net.InternetSetOptionA(InternetHandle, plat::kInternetOptionSendTimeout, &Limits.receiveMs,
+                             sizeof Limits.receiveMs);
+    }
   }
 
   // 3.

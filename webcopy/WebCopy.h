@@ -11,6 +11,7 @@
 
 #include "core/Component.h"
 #include "platform/Internet.h"
+#include "webcopy/Transfer.h"
 
 namespace nolt {
 
@@ -139,6 +140,10 @@ class TWebCopy : public TComponent {
   bool FTPPassive = false;
   bool HTTPKeepAliveAuthentication = false;
   TWebCopyItems Items{this};
+  // HTTP downloads keep what arrived of an interrupted download beside the target
+  // (PartialDownload) and continue it the next time, when the server confirms the
+  // file is unchanged; the file is replaced only when it has arrived whole.
+  bool ResumeDownloads = false;
   std::string Proxy;
   std::string ProxyUserID;
   std::string ProxyPassword;
@@ -162,6 +167,10 @@ class TWebCopy : public TComponent {
   TWebCopyFileDateCheck OnFileDateCheck;
   TWebCopyURLNotFound OnURLNotFound;
   TWebCopyNoNewFile OnNoNewFileFound;
+
+  // The limits that end a stalled or crawling transfer; not stored in a form
+  // description: the programs keep the defaults, tests shorten them.
+  TransferLimits Limits;
 
   // Run state, readable by the dialog, the routines and tests.
   plat::HInternet InternetHandle = nullptr;
@@ -226,6 +235,9 @@ class TWebCopy : public TComponent {
   // target's directory. False when the overwrite was refused; release() has then been called.
   bool ChooseTarget(const std::string& TargetDir, const std::string& TargetFilename, const std::string& URL,
                     std::string& target, const std::function<void()>& release);
+  // The target file alone: JoinPath of TargetDir and TargetFilename, or of the URL's last segment.
+  static std::string TargetPath(const std::string& TargetDir, const std::string& TargetFilename,
+                                const std::string& URL);
 
   // The credentials prompt of the HTTP download (ShowLoginDialog); tests replace it.
   virtual bool PromptLogin(const std::string& caption, std::string& userName, std::string& password);

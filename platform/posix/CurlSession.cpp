@@ -116,9 +116,14 @@ CURL* Session::TakeEasy() {
   curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
   if (!agent.empty()) curl_easy_setopt(e, CURLOPT_USERAGENT, agent.c_str());
-  curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
-  curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, kStallTimeoutS);
+  // The limits of the internet handle (InternetSetOptionA): the receive limit is
+  // libcurl's low speed limit, less than a byte a second over that time, in whole
+  // seconds; 0 means none.
+  curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectTimeoutMs));
+  if (receiveTimeoutMs != 0) {
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, static_cast<long>((receiveTimeoutMs + 999) / 1000));
+  }
   // Certificates are always checked, against the system's store; only a test may
   // name the authorities it trusts instead (TrustOnlyAuthoritiesIn).
   curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);

@@ -26,10 +26,11 @@ inline constexpr std::uint32_t kErrorHttpHeaderNotFound = 12150;
 inline constexpr std::uint32_t kErrorHttpRedirectFailed = 12156;
 inline constexpr std::uint32_t kErrorInternetSecurityChannelError = 12157;
 
-// WinINet's default limits: 60 s to connect; a transfer that moves nothing for 30 s
-// has timed out. libcurl does not count a paused transfer as slow.
-inline constexpr long kConnectTimeoutMs = 60000;
-inline constexpr long kStallTimeoutS = 30;
+// WinINet's default limits until InternetSetOptionA changes them: 60 s to connect;
+// a transfer that moves nothing for 30 s has timed out. libcurl does not count a
+// paused transfer as slow.
+inline constexpr std::uint32_t kDefaultConnectTimeoutMs = 60000;
+inline constexpr std::uint32_t kDefaultReceiveTimeoutMs = 30000;
 
 // Sets the last error of this thread and fails.
 bool Fail(std::uint32_t code);
@@ -85,6 +86,8 @@ struct Session final : Handle {
   void ReturnEasy(CURL* e);
 
   std::string agent;
+  std::uint32_t connectTimeoutMs = kDefaultConnectTimeoutMs;
+  std::uint32_t receiveTimeoutMs = kDefaultReceiveTimeoutMs;
   std::uint32_t accessType = kInternetOpenTypePreconfig;
   std::string proxy;
   std::string proxyBypass;

@@ -2,6 +2,7 @@
 // errno is translated to Win32 error numbers in ErrorFromErrno alone.
 #include "platform/Files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -230,16 +231,58 @@ class PosixFiles final : public Files {
     return ::rename(source.c_str(), target.c_str()) == 0 || Fail();
   }
 
-  FileHandle CreateTempFileIn(const std::string& dir, std::string* path) override {
+  FileHandle CreateTempFileIn(const std::string& dir, const std::string& prefix, const std::string& suffix,
+                              std::string* path) override {
     if (!Passable(dir)) return kInvalidFile;
-    std::string pattern = dir + ".nolt-XXXXXX";
-    int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    std::string pattern = dir + prefix + "XXXXXX" + suffix;
+    int fd = ::mkostemps(pattern.data(), static_cast<int>(suffix.size()), O_CLOEXEC);
     if (fd < 0) {
       Fail();
       return kInvalidFile;
     }
     *path = pattern;
     return fd;
+  }
+
+  bool FlushFileBuffers(FileHandle h) override {
+    for (;;) {
+      if (::fsync(static_cast<int>(h)) == 0) return true;
+      if (errno != EINTR) return Fail();
+    }
+  }
+
+  bool FlushDirectory(const std::string& dir) override {
+    if (!Passable(dir)) return false;
+    const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return Fail();
+    const bool ok = ::fsync(fd) == 0 || Fail();
+    ::close(fd);
+    return ok;
+  }
+
+  bool ListDirectory(const std::string& dir, std::vector<FoundFile>* entries) override {
+    entries->clear();
+    if (!Passable(dir)) return false;
+    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+    if (!d) return Fail();
+    errno = 0;
+    while (const dirent* e = ::readdir(d)) {
+      const std::string name = e->d_name;
+      if (name == "." || name == "..") continue;
+      FoundFile f;
+      f.name = name;
+      bool isDir = e->d_type == DT_DIR;
+      if (e->d_type == DT_UNKNOWN) {
+        struct stat st;
+        isDir = ::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+      }
+      f.attributes = isDir ? kFileAttributeDirectory : kFileAttributeArchive;
+      entries->push_back(std::move(f));
+      errno = 0;
+    }
+    const bool ok = errno == 0 || Fail();
+    ::closedir(d);
+    return ok;
   }
 
   std::string GetFullPathNameA(const std::string& path) override {

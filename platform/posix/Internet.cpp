@@ -16,13 +16,17 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <optional>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace plat {
 namespace {
 
 using namespace curlnet;
+
+constexpr std::uint32_t kErrorInternetInvalidOption = 12009;
+constexpr std::uint32_t kErrorInternetBadOptionLength = 12010;
 
 // Request flags that change what is sent.
 constexpr std::uint32_t kInternetFlagNoAutoRedirect = 0x00200000u;
@@ -47,6 +51,9 @@ struct Request final : Transfer {
 
   std::size_t Buffered() const { return end - begin; }
 
+  // The value of the final answer's first header of that name.
+  const std::string* Header(std::string_view name) const;
+
   curl_slist* headers = nullptr;
   bool followRedirects = true;
 
@@ -54,8 +61,7 @@ struct Request final : Transfer {
   bool headersComplete = false;
   bool sawLocation = false;
   std::uint32_t status = 0;
-  std::optional<std::string> contentLength;
-  std::optional<std::string> lastModified;
+  std::vector<std::pair<std::string, std::string>> responseHeaders;
 
   // Body bytes in buffer[begin, end).
   std::unique_ptr<char[]> buffer;
@@ -65,6 +71,14 @@ struct Request final : Transfer {
   bool paused = false;
 };
 
+bool EqualsNoCase(std::string_view a, std::string_view b) { return a.size() == b.size() && StartsWithNoCase(a, b); }
+
+const std::string* Request::Header(std::string_view name) const {
+  for (const auto& [n, v] : responseHeaders)
+    if (EqualsNoCase(n, name)) return &v;
+  return nullptr;
+}
+
 size_t OnHeader(char* data, size_t size, size_t n, void* userp) {
   auto* r = static_cast<Request*>(userp);
   const size_t len = size * n;
@@ -73,8 +87,7 @@ size_t OnHeader(char* data, size_t size, size_t n, void* userp) {
     // A new response: after a followed redirect only the last one counts.
     r->headersComplete = false;
     r->sawLocation = false;
-    r->contentLength.reset();
-    r->lastModified.reset();
+    r->responseHeaders.clear();
     return len;
   }
   line = Trim(line);
@@ -93,9 +106,8 @@ size_t OnHeader(char* data, size_t size, size_t n, void* userp) {
   if (colon == std::string_view::npos) return len;
   const std::string_view name = Trim(line.substr(0, colon));
   const std::string_view value = Trim(line.substr(colon + 1));
-  if (name.size() == 14 && StartsWithNoCase(name, "content-length")) r->contentLength = std::string(value);
-  else if (name.size() == 13 && StartsWithNoCase(name, "last-modified")) r->lastModified = std::string(value);
-  else if (name.size() == 8 && StartsWithNoCase(name, "location")) r->sawLocation = true;
+  if (EqualsNoCase(name, "location")) r->sawLocation = true;
+  r->responseHeaders.emplace_back(name, value);
   return len;
 }
 
@@ -126,6 +138,24 @@ size_t OnBody(char* data, size_t size, size_t n, void* userp) {
   std::memcpy(r->buffer.get() + r->end, data, len);
   r->end += len;
   return len;
+}
+
+// Waits until body bytes can be read, the body has ended or the request failed.
+// False with the error number set on failure; bytes that arrived before a failure
+// are delivered first.
+bool AwaitBody(Request& r) {
+  for (;;) {
+    if (r.Buffered() > 0) return true;
+    if (!r.session) return Fail(kErrorInvalidHandleValue);
+    if (r.done) return r.result == CURLE_OK || Fail(ErrorFromCurl(r.result, r.osErrno));
+    if (r.paused) {
+      // Delivers the piece libcurl held back, then reading the socket goes on.
+      r.paused = false;
+      curl_easy_pause(r.easy, CURLPAUSE_CONT);
+      continue;
+    }
+    Drive(r, [&r] { return r.Buffered() > 0 || r.paused; });
+  }
 }
 
 bool SystemTimeFromHttpDate(const std::string& text, SystemTime* st) {
@@ -234,16 +264,19 @@ class CurlInternet final : public Internet {
     auto* r = static_cast<Request*>(p);
 
     std::string value;
-    const std::optional<std::string>* header = nullptr;
+    const char* name = nullptr;
     switch (infoLevel & 0xFFFFu) {
       case kHttpQueryStatusCode: value = std::to_string(r->status); break;
-      case kHttpQueryContentLength: header = &r->contentLength; break;
-      case kHttpQueryLastModified: header = &r->lastModified; break;
+      case kHttpQueryContentLength: name = "content-length"; break;
+      case kHttpQueryLastModified: name = "last-modified"; break;
+      case kHttpQueryContentRange: name = "content-range"; break;
+      case kHttpQueryETag: name = "etag"; break;
       default: return Fail(kErrorHttpHeaderNotFound);
     }
-    if (header) {
-      if (!*header || (index && *index != 0)) return Fail(kErrorHttpHeaderNotFound);
-      value = **header;
+    const std::string* header = name ? r->Header(name) : nullptr;
+    if (name) {
+      if (!header || (index && *index != 0)) return Fail(kErrorHttpHeaderNotFound);
+      value = *header;
     }
     if (!Answer(value, infoLevel, buffer, length)) return false;
     if (header && index) ++*index;
@@ -294,31 +327,49 @@ class CurlInternet final : public Internet {
     if (count == 0) return true;
     auto* out = static_cast<char*>(buffer);
     std::uint32_t got = 0;
-    for (;;) {
-      if (const std::size_t avail = r->Buffered()) {
-        const std::size_t n = avail < count - got ? avail : count - got;
-        std::memcpy(out + got, r->buffer.get() + r->begin, n);
-        r->begin += n;
-        got += static_cast<std::uint32_t>(n);
-        if (got == count) break;
-      }
-      if (!r->session) {
+    while (got < count) {
+      if (!AwaitBody(*r)) {
         if (got) break;
-        return Fail(kErrorInvalidHandleValue);
+        return false;
       }
-      if (r->done) {
-        if (got || r->result == CURLE_OK) break;
-        return Fail(ErrorFromCurl(r->result, r->osErrno));
-      }
-      if (r->paused) {
-        // Delivers the piece libcurl held back, then reading the socket goes on.
-        r->paused = false;
-        curl_easy_pause(r->easy, CURLPAUSE_CONT);
-        continue;
-      }
-      Drive(*r, [r] { return r->Buffered() > 0 || r->paused; });
+      const std::size_t avail = r->Buffered();
+      if (avail == 0) break;  // the end of the body
+      const std::size_t n = avail < count - got ? avail : count - got;
+      std::memcpy(out + got, r->buffer.get() + r->begin, n);
+      r->begin += n;
+      got += static_cast<std::uint32_t>(n);
     }
     *read = got;
+    return true;
+  }
+
+  bool InternetQueryDataAvailable(HInternet h, std::uint32_t* available, std::uint32_t, std::uintptr_t) override {
+    *available = 0;
+    Handle* p = Lookup(h);
+    if (!p) return Fail(kErrorInvalidHandleValue);
+    if (p->kind != Kind::Request) return Fail(kErrorInternetIncorrectHandleType);
+    auto* r = static_cast<Request*>(p);
+    if (!AwaitBody(*r)) return false;
+    *available = static_cast<std::uint32_t>(std::min<std::size_t>(r->Buffered(), 0xFFFFFFFFu));
+    return true;
+  }
+
+  // The time limits, on the internet handle, for the transfers started after. A
+  // wait for an answer, and sending a request, have one limit here (libcurl's low
+  // speed limit), so the send limit is accepted and has no effect of its own.
+  bool InternetSetOptionA(HInternet h, std::uint32_t option, const void* buffer, std::uint32_t length) override {
+    Handle* p = Lookup(h);
+    if (!p) return Fail(kErrorInvalidHandleValue);
+    if (option != kInternetOptionConnectTimeout && option != kInternetOptionReceiveTimeout &&
+        option != kInternetOptionSendTimeout)
+      return Fail(kErrorInternetInvalidOption);
+    if (!buffer || length < sizeof(std::uint32_t)) return Fail(kErrorInternetBadOptionLength);
+    if (p->kind != Kind::Session) return true;
+    std::uint32_t ms = 0;
+    std::memcpy(&ms, buffer, sizeof ms);
+    auto* s = static_cast<Session*>(p);
+    if (option == kInternetOptionConnectTimeout) s->connectTimeoutMs = ms;
+    if (option == kInternetOptionReceiveTimeout) s->receiveTimeoutMs = ms;
     return true;
   }
 

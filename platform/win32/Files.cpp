@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 namespace plat {
 namespace {
 
@@ -123,20 +125,57 @@ class Win32Files final : public Files {
     return ::MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
   }
 
-  FileHandle CreateTempFileIn(const std::string& dir, std::string* path) override {
+  // The six characters come from a mix of the time, the process, the thread and a
+  // counter; CREATE_NEW makes the name unique, and a taken name is tried again.
+  FileHandle CreateTempFileIn(const std::string& dir, const std::string& prefix, const std::string& suffix,
+                              std::string* path) override {
     if (!Passable(dir)) return kInvalidFile;
-    char name[MAX_PATH];
-    if (!::GetTempFileNameA(dir.empty() ? "." : dir.c_str(), "nlt", 0, name)) return kInvalidFile;
-    HANDLE h = ::CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-      DWORD e = ::GetLastError();
-      ::DeleteFileA(name);
-      ::SetLastError(e);
-      return kInvalidFile;
+    static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    static std::atomic<std::uint64_t> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      LARGE_INTEGER now;
+      ::QueryPerformanceCounter(&now);
+      std::uint64_t x = static_cast<std::uint64_t>(now.QuadPart) ^ (std::uint64_t{::GetCurrentProcessId()} << 32) ^
+                        (std::uint64_t{::GetCurrentThreadId()} << 16) ^ (++counter * 0x9E3779B97F4A7C15ull);
+      x ^= x >> 31;
+      x *= 0xBF58476D1CE4E5B9ull;
+      x ^= x >> 27;
+      std::string name = dir + prefix;
+      for (int i = 0; i < 6; ++i, x /= 62) name += kChars[x % 62];
+      name += suffix;
+      HANDLE h = ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (h != INVALID_HANDLE_VALUE) {
+        *path = name;
+        return reinterpret_cast<FileHandle>(h);
+      }
+      if (::GetLastError() != ERROR_FILE_EXISTS && ::GetLastError() != ERROR_ALREADY_EXISTS) return kInvalidFile;
     }
-    *path = name;
-    return reinterpret_cast<FileHandle>(h);
+    return kInvalidFile;
+  }
+
+  bool FlushFileBuffers(FileHandle h) override { return ::FlushFileBuffers(ToHandle(h)) != 0; }
+
+  bool FlushDirectory(const std::string& dir) override { return Passable(dir); }
+
+  bool ListDirectory(const std::string& dir, std::vector<FoundFile>* entries) override {
+    entries->clear();
+    if (!Passable(dir)) return false;
+    WIN32_FIND_DATAA fd;
+    HANDLE h = ::FindFirstFileA((dir.empty() ? std::string("*") : dir + "*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+    do {
+      const std::string name = fd.cFileName;
+      if (name == "." || name == "..") continue;
+      // A junction or a link to a directory is not followed.
+      const bool isDir = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                         !(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+      entries->push_back({name, isDir ? kFileAttributeDirectory : (fd.dwFileAttributes & ~FILE_ATTRIBUTE_DIRECTORY)});
+    } while (::FindNextFileA(h, &fd));
+    const DWORD e = ::GetLastError();
+    ::FindClose(h);
+    ::SetLastError(e);
+    return e == ERROR_NO_MORE_FILES;
   }
 
   std::string GetFullPathNameA(const std::string& path) override {

@@ -1,20 +1,28 @@
 // Win32 implementation of the internet seam: a thin pass-through to wininet.dll,
-// except that an upload's announced length is kept, so that a body is never sent
-// longer than announced, and a short one is neither waited on nor leaves its
-// connection to the next request. Must contain only Win32-specific code.
+// except that a request opened through an internet handle with a receive limit
+// keeps that limit (TimedRequest.h says why and how), and an upload's announced
+// length is kept, so that a body is never sent longer than announced, and a short
+// one is neither waited on nor leaves its connection to the next request.
+// Must contain only Win32-specific code.
 #include "platform/Internet.h"
 
 #include <windows.h>
 #include <wininet.h>
 
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <vector>
 
+#include "platform/win32/TimedRequest.h"
+
 namespace plat {
 namespace {
 
-HINTERNET H(HInternet h) { return static_cast<HINTERNET>(h); }
+HINTERNET H(HInternet h) {
+  if (TimedRequest* r = TimedRequest::From(h)) return r->Raw();
+  return static_cast<HINTERNET>(h);
+}
 
 // How long a request may move nothing before it fails.
 constexpr DWORD kStallTimeoutMs = 30000;
@@ -28,6 +36,14 @@ class Win32Internet final : public Internet {
   }
 
   bool InternetCloseHandle(HInternet h) override {
+    if (TimedRequest* r = TimedRequest::From(h)) {
+      delete r;
+      return true;
+    }
+    {
+      std::lock_guard<std::mutex> guard(limitsLock_);
+      limits_.erase(h);
+    }
     const bool givenUp = Forget(h);
     const bool closed = ::InternetCloseHandle(H(h)) != 0;
     // WinINet keeps the connection of a request it takes for finished, and takes it
@@ -39,8 +55,19 @@ class Win32Internet final : public Internet {
 
   HInternet InternetOpenUrlA(HInternet internet, const std::string& url, const char* headers,
                              std::uint32_t headersLength, std::uint32_t flags, std::uintptr_t context) override {
-    return ::InternetOpenUrlA(H(internet), url.c_str(), headersLength ? headers : nullptr, headersLength, flags,
-                              context);
+    RequestLimits limits;
+    {
+      std::lock_guard<std::mutex> guard(limitsLock_);
+      auto it = limits_.find(internet);
+      if (it != limits_.end()) limits = it->second;
+    }
+    if (limits.receiveMs == 0)
+      return ::InternetOpenUrlA(H(internet), url.c_str(), headersLength ? headers : nullptr, headersLength, flags,
+                                context);
+    std::string text;
+    if (headers && headersLength)
+      text.assign(headers, headersLength == 0xFFFFFFFFu ? std::strlen(headers) : headersLength);
+    return TimedRequest::Open(H(internet), url, text, flags, limits);
   }
 
   bool HttpQueryInfoA(HInternet request, std::uint32_t infoLevel, void* buffer, std::uint32_t* length,
@@ -70,9 +97,38 @@ class Win32Internet final : public Internet {
 
   bool InternetReadFile(HInternet h, void* buffer, std::uint32_t count, std::uint32_t* read) override {
     DWORD n = 0;
-    BOOL ok = ::InternetReadFile(H(h), buffer, count, &n);
+    BOOL ok;
+    if (TimedRequest* r = TimedRequest::From(h)) ok = r->Read(buffer, count, &n);
+    else ok = ::InternetReadFile(H(h), buffer, count, &n);
     *read = n;
     return ok != 0;
+  }
+
+  bool InternetQueryDataAvailable(HInternet h, std::uint32_t* available, std::uint32_t flags,
+                                  std::uintptr_t context) override {
+    DWORD n = 0;
+    BOOL ok;
+    if (TimedRequest* r = TimedRequest::From(h)) ok = r->QueryAvailable(&n);
+    else ok = ::InternetQueryDataAvailable(H(h), &n, flags, context);
+    *available = ok ? n : 0;
+    return ok != 0;
+  }
+
+  // The limits are passed to WinINet and kept for the requests opened later.
+  bool InternetSetOptionA(HInternet h, std::uint32_t option, const void* buffer, std::uint32_t length) override {
+    if (!::InternetSetOptionA(H(h), option, const_cast<void*>(buffer), length)) return false;
+    DWORD ms = 0;
+    if (length >= sizeof ms) std::memcpy(&ms, buffer, sizeof ms);
+    if (TimedRequest* r = TimedRequest::From(h)) {
+      if (option == INTERNET_OPTION_RECEIVE_TIMEOUT) r->SetReceiveLimit(ms);
+      return true;
+    }
+    if (option == INTERNET_OPTION_CONNECT_TIMEOUT || option == INTERNET_OPTION_RECEIVE_TIMEOUT) {
+      std::lock_guard<std::mutex> guard(limitsLock_);
+      RequestLimits& l = limits_[h];
+      (option == INTERNET_OPTION_CONNECT_TIMEOUT ? l.connectMs : l.receiveMs) = ms;
+    }
+    return true;
   }
 
   HInternet InternetConnectA(HInternet internet, const std::string& server, std::uint16_t port,
@@ -206,6 +262,10 @@ class Win32Internet final : public Internet {
   }
 
  private:
+  // The time limits set on internet handles, for the requests opened through them.
+  std::mutex limitsLock_;
+  std::map<HInternet, RequestLimits> limits_;
+
   // The announced length of an upload's body and the bytes written so far.
   struct Body {
     std::uint32_t announced;

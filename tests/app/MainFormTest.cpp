@@ -89,7 +89,8 @@ class MainForm : public ::testing::Test {
     std::vector<std::string> q;
     for (int i = 0; i < f.UpdateFiles.Items.Count(); ++i) {
       const TWebCopyItem& it = f.UpdateFiles.Items[i];
-      EXPECT_EQ(it.TargetDir, dir.Dir());
+      // Packages arrive in the staging folder, under names of their own.
+      EXPECT_EQ(it.TargetDir, dir.Dir() + ".nolt-packages" + plat::kPathDelim);
       EXPECT_TRUE(it.Active);
       EXPECT_EQ(it.Protocol, wpHttp);
       q.push_back(it.TargetFilename + " <- " + it.URL);
@@ -174,15 +175,14 @@ TEST_F(MainForm, DecisionQueuesMissingAndChangedFilesInOrder) {
   auto f = MakeForm();
   f->ReadManifestEntries();
   f->QueuePackages();
-  const std::string sep(1, plat::kPathDelim);
   EXPECT_EQ(Queued(*f), (std::vector<std::string>{
-                            "b.dll.cab <- " + base + "b.dll.cab",
-                            "c.dll.cab <- " + base + "c.dll.cab",
-                            "c.dll.cab <- " + base + "c.dll.cab",
-                            "sub" + sep + "d.dll.cab <- " + base + "sub\\d.dll.cab",
+                            "b.dll-A7AF6119.cab <- " + base + "b.dll.cab",
+                            "c.dll-9ACF48A9.cab <- " + base + "c.dll.cab",
+                            "c.dll-9ACF48A9.cab <- " + base + "c.dll.cab",
+                            "sub_d.dll-423F82AE.cab <- " + base + "sub\\d.dll.cab",
                             // The first colon splits: a drive path is the name "C".
-                            "C.cab <- " + base + "C.cab",
-                            ".cab <- " + base + ".cab",
+                            "C-3DD7FFA7.cab <- " + base + "C.cab",
+                            "-00000000.cab <- " + base + ".cab",
                         }));
 }
 
@@ -202,7 +202,7 @@ TEST_F(MainForm, ChecksumTextsThatNeverMatch) {
   f->ReadManifestEntries();
   f->QueuePackages();
   ASSERT_EQ(f->UpdateFiles.Items.Count(), 1);
-  EXPECT_EQ(f->UpdateFiles.Items[0].TargetFilename, "f.bin.cab");
+  EXPECT_EQ(f->UpdateFiles.Items[0].TargetFilename, "f.bin-C5DB2E02.cab");
 }
 
 TEST_F(MainForm, AnUnopenableLocalFileCountsAsEmpty) {

@@ -214,7 +214,13 @@ class ScriptedFiles final : public plat::Files {
   bool GetFileTime(plat::FileHandle, std::uint64_t*) override { return Unused<bool>(); }
   bool SetFileTime(plat::FileHandle, std::uint64_t) override { return Unused<bool>(); }
   bool MoveFileReplace(const std::string&, const std::string&) override { return Unused<bool>(); }
-  plat::FileHandle CreateTempFileIn(const std::string&, std::string*) override { return Unused<plat::FileHandle>(); }
+  plat::FileHandle CreateTempFileIn(const std::string&, const std::string&, const std::string&,
+                                    std::string*) override {
+    return Unused<plat::FileHandle>();
+  }
+  bool FlushFileBuffers(plat::FileHandle) override { return Unused<bool>(); }
+  bool FlushDirectory(const std::string&) override { return Unused<bool>(); }
+  bool ListDirectory(const std::string&, std::vector<plat::FoundFile>*) override { return Unused<bool>(); }
   std::string ExecutablePath() override { return Unused<std::string>(); }
   std::string LocalName(const std::string&) override { return Unused<std::string>(); }
   std::string ErrorText(std::uint32_t) override { return Unused<std::string>(); }

@@ -3,6 +3,7 @@
 // up installed, and what is left behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -185,6 +186,38 @@ TEST_F(EndToEnd, DuplicatesBrokenAndMissingPackages) {
       stray.push_back(n);
   }
   EXPECT_TRUE(stray.empty()) << "left behind: " << (stray.empty() ? "" : stray[0]);
+}
+
+// Packages arrive under names of our own: a release that holds both "data" and
+// "data.cab" installs both, and a portal page served as the manifest (answered to
+// every URL) makes nothing in the installation.
+TEST_F(EndToEnd, PackagesNeverCollideWithInstalledFilesAndAPortalPageMakesNothing) {
+  const std::string data(120000, 'd');
+  std::string dataCab(90000, '\0');
+  for (std::size_t i = 0; i < dataCab.size(); ++i) dataCab[i] = static_cast<char>(i * 31 % 251);
+  Release("data", data);
+  Release("data.cab", dataCab);
+  Publish();
+  Installed("data.cab", "the installed data.cab, version 1");
+  test::ProgramResult r = RunUpdater();
+  ASSERT_FALSE(r.timedOut);
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(test::ReadFile(install.File("data")), data);
+  EXPECT_EQ(test::ReadFile(install.File("data.cab")), dataCab);
+
+  const std::string page =
+      "<html><head><title>Hotel network</title></head>\n"
+      "<body><img src=\"/static/img/logo.png\" style=\"border:0\">\n"
+      "<a href=\"http://portal.example/login\">Log in</a></body></html>\n";
+  server.SetRule("*", "body", page);
+  r = RunUpdater();
+  ASSERT_FALSE(r.timedOut);
+  std::vector<std::string> found;
+  for (const auto& e : fs::recursive_directory_iterator(install.path()))
+    found.push_back(fs::relative(e.path(), install.path()).generic_string());
+  std::sort(found.begin(), found.end());
+  EXPECT_EQ(found, (std::vector<std::string>{"data", "data.cab", Exe("nolt-patch-setup"), "nolt-patch-updater.txt"}));
+  EXPECT_EQ(test::ReadFile(install.File("data")), data);
 }
 
 TEST_F(EndToEnd, ALaunchFailureKeepsTheProgramOpen) {

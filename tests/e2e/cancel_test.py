@@ -300,10 +300,18 @@ def run(work, updater_built, mkpatch, pomr_built, base_url, target):
             wait_for("pomr-started.txt", NOTE_TIMEOUT, lambda: os.path.exists(note))
         except Failure as e:
             check(False, "pomr.exe was not started: %s" % e, problems)
-        # Every package, the partial one included, and every temporary file is gone.
+        # Every package and every temporary file is gone. The cancelled download may
+        # be kept in the staging folder, as its beginning and record only, for the next
+        # run to continue.
         expected = {os.path.basename(updater), "nolt-patch-updater.txt", "a.dll", "b.dll", "pomr.exe",
                     "pomr-started.txt"}
         left = sorted(set(os.listdir(install)) - expected)
+        staging = os.path.join(install, ".nolt-packages")
+        if ".nolt-packages" in left:
+            kept = sorted(os.listdir(staging))
+            check(all(n.startswith("b.dll-") and n.endswith((".cab.partial", ".cab.resume")) for n in kept),
+                  "the staging folder holds more than the kept beginning of b.dll: %r" % kept, problems)
+            left.remove(".nolt-packages")
         check(not left, "left behind in the installation: %r" % left, problems)
     finally:
         if proc is not None and proc.poll() is None:

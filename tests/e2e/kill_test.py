@@ -13,16 +13,24 @@ port of the download base URL, and then, for every kill run:
      of the large file's unpacking, or a delay after that file was complete
      (around its rename, the package's deletion and the small packages after it);
   3. checks what the kill left: every installed file is byte for byte its old or
-     its new version (a new file may be absent), a package file present under its
-     own name is the complete package, and everything else is a temporary file of
-     the updater's own naming;
+     its new version (a new file may be absent); in the updater's staging folder a
+     package is the complete package and a kept beginning is a beginning of it;
+     everything else is a temporary file of the updater's own naming;
   4. runs the updater again to its end and checks that it completes the update:
-     every file new, no package left, nothing new left behind.
+     every file new, and nothing else left: no temporary file, no package, no
+     staging folder.
 
-Moments are found by watching the installation directory: the complete package
-appears under its name when its download ends, and the large file's entry grows
-in a temporary file beside it while it is unpacked. After every kill the test
-records where it landed and what the temporary files hold, and prints a summary.
+Moments are found by watching the installation directory: a package grows as a
+kept beginning in the staging folder and appears there under its staged name when
+its download ends, and the large file's entry grows in a temporary file beside it
+while it is unpacked. After every kill the test records where it landed and what
+the temporary files hold, and prints a summary.
+
+Then two runs on resuming, with the large package served slowly: a kill half way
+through its download, after which the next run asks for the rest only (a Range
+request, seen in the server's log, answered 206 with the rest of the bytes); and
+the same kill followed by a new release on the server, after which the next run
+gets the whole new package (200) and installs the new version.
 
 Usage:
     kill_test.py --updater PROG --mkpatch PROG --server nolt_http_server.py
@@ -35,6 +43,7 @@ the Wine process that runs the updater is the one killed.
 
 import argparse
 import hashlib
+import json
 import os
 import random
 import re
@@ -47,10 +56,19 @@ import sys
 import tempfile
 import time
 import urllib.parse
+import zlib
 from collections import Counter
 
 MANIFEST = "nolt-patch-updater.txt"
 BIG = "big.dat"
+STAGING = ".nolt-packages"
+
+
+def staged_name(entry):
+    """The updater's name for the package of a manifest entry ("sub\\d.dll") in its
+    staging folder: the readable part, the name's CRC-32, ".cab"."""
+    readable = "".join(c if c.isascii() and (c.isalnum() or c in ".-_") else "_" for c in entry[:100])
+    return "%s-%08X.cab" % (readable, zlib.crc32(entry.encode()) & 0xFFFFFFFF)
 
 
 def die(text):
@@ -130,6 +148,10 @@ class Release:
 
 class Server:
     def __init__(self, script, root, port, log_dir):
+        self.log = os.path.join(log_dir, "server-log.jsonl")
+        self.answers = os.path.join(log_dir, "server-answers.jsonl")
+        self.rules = os.path.join(log_dir, "server-rules.json")
+        self.set_rules({})
         self.proc = None
         self.lease = None
         self.waited = False
@@ -142,7 +164,7 @@ class Server:
                 os.remove(port_file)
             self.proc = subprocess.Popen(
                 [sys.executable, script, "--root", root, "--port", str(port), "--port-file", port_file,
-                 "--lease", "--log", os.path.join(log_dir, "server-log.jsonl")],
+                 "--lease", "--log", self.log, "--answer-log", self.answers, "--rules", self.rules],
                 stdout=subprocess.DEVNULL, stderr=stderr)
             while self.proc.poll() is None and not os.path.exists(port_file):
                 time.sleep(0.05)
@@ -156,6 +178,24 @@ class Server:
             time.sleep(1)
         self.lease = socket.create_connection(("127.0.0.1", port))
         self.lease.sendall(b"GET /_lease HTTP/1.1\r\nHost: lease\r\n\r\n")
+
+    def set_rules(self, rules):
+        with open(self.rules + ".new", "w") as f:
+            json.dump(rules, f)
+        os.replace(self.rules + ".new", self.rules)
+
+    def last(self, path, answers=False):
+        """The last request (or answer) the server logged for a path."""
+        found = None
+        try:
+            with open(self.answers if answers else self.log) as f:
+                for line in f:
+                    record = json.loads(line)
+                    if record.get("path") == path:
+                        found = record
+        except FileNotFoundError:
+            pass
+        return found
 
     def stop(self):
         if self.lease:
@@ -177,7 +217,7 @@ class KillTest:
         self.windows = bool(self.emulator) or args.updater.lower().endswith(".exe")
         self.exe_name = os.path.basename(args.updater)
         # The updater's own temporary files: a download and an entry being unpacked.
-        self.temp_pattern = re.compile(r"^nlt[0-9A-Fa-f]{1,4}\.tmp$" if self.windows else r"^\.nolt-[A-Za-z0-9]{6}$")
+        self.temp_pattern = re.compile(r"^\.nolt-[A-Za-z0-9]{6}\.tmp$")
         self.env = dict(os.environ)
         if not self.windows:
             # Headless: no window system for the native program.
@@ -217,7 +257,12 @@ class KillTest:
             die("nolt-mkpatch made no manifest or no package of " + BIG)
         self.big_size = len(self.release.new[BIG])
         self.cab_size = len(self.release.package_bytes[BIG + ".cab"])
+        self.big_path = url.path + BIG + ".cab"
+        self.serve_dir = out_dir
         self.inst = os.path.join(work, "install")
+        self.staging = os.path.join(self.inst, STAGING)
+        self.big_staged = staged_name(BIG)
+        self.staged = {staged_name(rel[:-4].replace("/", "\\")): rel for rel in self.release.packages}
         self.updater = os.path.join(self.inst, self.exe_name)
         self.updater_digest = file_digest(self.args.updater)
         self.server = Server(self.args.server, serve_root, self.port, work)
@@ -250,6 +295,20 @@ class KillTest:
             pass
         return found
 
+    def scan_staging(self):
+        """Names and sizes in the staging folder."""
+        found = {}
+        try:
+            with os.scandir(self.staging) as it:
+                for e in it:
+                    try:
+                        found[e.name] = e.stat(follow_symlinks=False).st_size
+                    except FileNotFoundError:
+                        pass
+        except FileNotFoundError:
+            pass
+        return found
+
     def run_to_kill(self, kind, value, log):
         """Runs the updater and kills it at the moment described by (kind, value).
         Returns (killed, seconds after start, exit status)."""
@@ -273,19 +332,21 @@ class KillTest:
                 fire = now - t0 >= value
             else:
                 top = self.scan_top()
+                stage = self.scan_staging()
                 temps = [size for name, (size, _) in top.items() if self.temp_pattern.match(name)]
                 touched = BIG in top and top[BIG][1] != big_id
                 # The bytes of the large entry written so far: in a temporary file,
                 # or (written in place) in the file itself.
                 largest = max(temps + [top[BIG][0] if touched else 0])
-                package_here = BIG + ".cab" in top
+                package_here = self.big_staged in stage
                 seen_package = seen_package or package_here
                 # The large file is in place: its package deleted, or its new
                 # version there in full.
                 done = (seen_package and not package_here) or (touched and top[BIG][0] >= self.big_size)
                 # A moment that a slow look missed is taken at the next look.
                 if kind == "download":
-                    fire = seen_package or done or largest >= value * self.cab_size
+                    partial = stage.get(self.big_staged + ".partial", 0)
+                    fire = seen_package or done or partial >= value * self.cab_size
                 elif kind == "unpack":
                     fire = done or (package_here and largest >= value * self.big_size)
                 elif kind == "after":
@@ -326,7 +387,8 @@ class KillTest:
         return files
 
     def classify_temp(self, path):
-        """What a temporary file holds: a prefix of a new file or of a package."""
+        """What a temporary file (or a kept beginning) holds: a prefix of a new file
+        or of a package."""
         with open(path, "rb") as f:
             data = f.read()
         if not data:
@@ -365,10 +427,20 @@ class KillTest:
         packages, temps = {}, {}
         for name, path in files.items():
             base = os.path.basename(name)
-            if name in self.release.packages:
-                packages[name] = file_digest(path) == self.release.packages[name]
-                if not packages[name]:
-                    problems.append("package %s is present but not the complete package" % name)
+            if name.startswith(STAGING + "/") and base in self.staged:
+                package = self.staged[base]
+                packages[package] = file_digest(path) == self.release.packages[package]
+                if not packages[package]:
+                    problems.append("staged package %s is present but not the complete package" % package)
+            elif name.startswith(STAGING + "/") and base.endswith(".partial") and base[:-8] in self.staged:
+                temps[name] = self.classify_temp(path)
+                package = self.staged[base[:-8]]
+                if not temps[name].startswith("package %s" % package) and temps[name] != "empty":
+                    problems.append("kept beginning %s is no beginning of its package" % name)
+            elif name.startswith(STAGING + "/") and base.endswith(".resume") and base[:-7] in self.staged:
+                with open(path, "rb") as f:
+                    if not f.read().startswith(b"nolt-resume 1\n"):
+                        problems.append("record %s is not one of the updater's" % name)
             elif self.temp_pattern.match(base):
                 temps[name] = self.classify_temp(path)
                 if temps[name] == "unknown content":
@@ -396,8 +468,9 @@ class KillTest:
         done = sum(1 for n in later if state[n] == "new")
         return "after the large package, %d of the %d later files new" % (done, len(later))
 
-    def complete_run(self, left_by_kill, log):
-        """A normal run from the state the kill left must finish the update."""
+    def complete_run(self, log):
+        """A normal run from the state the kill left must finish the update and
+        leave nothing else behind."""
         problems = []
         proc = self.start(log)
         try:
@@ -415,8 +488,9 @@ class KillTest:
                 problems.append("after the following run %s is not its new version" % name)
         files.pop(self.exe_name, None)
         for name in files:
-            if name not in left_by_kill:
-                problems.append("the following run left %s behind" % name)
+            problems.append("the following run left %s behind" % name)
+        if os.path.isdir(self.staging):
+            problems.append("the following run left the staging folder behind")
         return problems
 
     # -- the runs
@@ -433,16 +507,17 @@ class KillTest:
         while proc.poll() is None:
             top = self.scan_top()
             now = time.monotonic() - t0
-            if arrived is None and BIG + ".cab" in top:
+            package_here = self.big_staged in self.scan_staging()
+            if arrived is None and package_here:
                 arrived = now
             if complete is None and ((BIG in top and top[BIG][1] != big_id and top[BIG][0] >= self.big_size) or
-                                     (arrived is not None and BIG + ".cab" not in top)):
+                                     (arrived is not None and not package_here)):
                 complete = now
             time.sleep(0.0005)
         end = time.monotonic() - t0
         if proc.returncode != 0:
             die("the watched full run ended with exit code %d" % proc.returncode)
-        problems = self.complete_run({}, log)  # nothing to do: checks the result
+        problems = self.complete_run(log)  # nothing to do: checks the result
         if problems:
             die("the watched full run did not install the release: " + "; ".join(problems))
         if arrived is None or complete is None:
@@ -478,6 +553,7 @@ class KillTest:
                 plan = self.schedule(self.args.runs, arrived, complete, end)
                 for i, (kind, value) in enumerate(plan, 1):
                     self.one_run(i, kind, value, log)
+                self.resume_runs(log)
         finally:
             if getattr(self, "server", None):
                 self.server.stop()
@@ -493,9 +569,10 @@ class KillTest:
         if not killed and rc != 0:
             problems.append("the run ended by itself with exit code %d" % rc)
         where = self.landing(state, packages, temps) if killed else "not killed: the run had ended"
-        # What the kill left may stay; the following run must add nothing.
-        problems += self.complete_run(set(temps) | set(packages), log)
-        stale = [p for p in packages if os.path.exists(os.path.join(self.inst, *p.split("/")))]
+        # The following run removes what the kill left and adds nothing.
+        problems += self.complete_run(log)
+        stale = [p for p in packages
+                 if os.path.exists(os.path.join(self.staging, staged_name(p[:-4].replace("/", "\\"))))]
         trigger = "%s %.4f" % (kind, value)
         line = "run %2d  %-16s kill at %.3f s  %-60s  left: %s" % (
             i, trigger, at, where, ", ".join(sorted(temps.values()) + ["complete " + p for p in packages]) or "nothing")
@@ -505,6 +582,80 @@ class KillTest:
             self.failures.append("run %d (%s): %s" % (i, trigger, p))
         self.records.append({"killed": killed, "where": where, "temps": list(temps.values()),
                              "packages": list(packages), "stale": stale})
+
+    # -- resuming
+
+    def resume_runs(self, log):
+        """Kills half way through the large package's download, served slowly so that
+        the moment is easy to meet: the next run asks for the rest only; and, with a
+        new release on the server before the next run, it gets the whole new package."""
+        for changed in (False, True):
+            self.server.set_rules({self.big_path: {"slow": "0.002"}})
+            try:
+                self.one_resume(changed, log)
+            finally:
+                self.server.set_rules({})
+
+    def one_resume(self, changed, log):
+        what = "resume after a new release" if changed else "resume"
+        self.reset()
+        killed, at, _ = self.run_to_kill("download", 0.5, log)
+        partial = os.path.join(self.staging, self.big_staged + ".partial")
+        kept = os.path.getsize(partial) if os.path.exists(partial) else 0
+        problems = [] if killed and kept > 0 else ["the kill left no kept beginning of " + BIG]
+        problems += self.check_after_kill(0)[3]
+        whole = self.publish_new_release() if changed else self.cab_size
+        self.server.set_rules({})
+        problems += self.complete_run(log)
+        request = self.server.last(self.big_path) or {"headers": []}
+        answer = self.server.last(self.big_path, answers=True) or {}
+        headers = {k.lower(): v for k, v in request["headers"]}
+        if headers.get("range") != "bytes=%d-" % kept:
+            problems.append("the next request asked for %r, not for the rest from %d" % (headers.get("range"), kept))
+        if not headers.get("if-range"):
+            problems.append("the next request carried no If-Range")
+        status, sent = (200, whole) if changed else (206, whole - kept)
+        if (answer.get("status"), answer.get("sent")) != (status, sent):
+            problems.append("the server answered %s with %s bytes, not %d with %d" %
+                            (answer.get("status"), answer.get("sent"), status, sent))
+        print("%-27s kill at %.3f s with %d of %d bytes kept: next request %s, answered %s with %s bytes"
+              % (what, at, kept, self.cab_size, headers.get("range"), answer.get("status"), answer.get("sent")),
+              flush=True)
+        for p in problems:
+            print("    FAULT: " + p, flush=True)
+            self.failures.append("%s: %s" % (what, p))
+
+    def publish_new_release(self):
+        """Serves a new version of the large file (manifest and package), dated after
+        the first answer; returns the new package's size."""
+        big = mixed_data(3, self.args.big_mb << 20)
+        rel = os.path.join(self.work, "release-3")
+        out = os.path.join(self.work, "out-3")
+        shutil.rmtree(rel, ignore_errors=True)
+        shutil.rmtree(out, ignore_errors=True)
+        self.release.write(rel, {n: b for n, b in self.release.new.items() if n != MANIFEST})
+        self.release.write(rel, {BIG: big})
+        r = subprocess.run(self.emulator + [self.args.mkpatch, rel, out], stdout=subprocess.PIPE,
+                           stderr=subprocess.STDOUT, env=self.env, timeout=600)
+        if r.returncode != 0:
+            die("nolt-mkpatch failed:\n" + r.stdout.decode(errors="replace"))
+        for name in (MANIFEST, BIG + ".cab"):
+            target = os.path.join(self.serve_dir, name)
+            shutil.copyfile(os.path.join(out, name), target + ".new")
+            os.replace(target + ".new", target)
+            later = time.time() + 10
+            os.utime(target, (later, later))
+            with open(target, "rb") as f:
+                data = f.read()
+            if name == MANIFEST:
+                self.release.new[MANIFEST] = data
+                self.release.new_digest[MANIFEST] = digest(data)
+            else:
+                self.release.packages[name] = digest(data)
+                self.release.package_bytes[name] = data
+        self.release.new[BIG] = big
+        self.release.new_digest[BIG] = digest(big)
+        return len(self.release.package_bytes[BIG + ".cab"])
 
     def summary(self, seconds):
         kills = [r for r in self.records if r["killed"]]
@@ -518,9 +669,12 @@ class KillTest:
         print("kills during the unpacking of %s: %d" % (BIG, len(unpacking)))
         print("kills that left an entry half-extracted in a temporary file: %d" % len(half))
         print("kills that left an entry fully extracted but not yet moved into place: %d" % len(whole))
-        print("kills that left any temporary file behind: %d (no later run removes them)" % len(left))
+        print("kills that left a temporary file or a kept beginning behind: %d (the following run removed them)"
+              % len(left))
         stale = [r for r in kills if r["stale"]]
         print("kills that left a complete package that the following run did not remove: %d" % len(stale))
+        if stale:
+            self.failures.append("%d following runs left a package behind" % len(stale))
         if len(kills) < self.args.min_kills:
             self.failures.append("only %d of the runs were killed, fewer than %d" % (len(kills), self.args.min_kills))
         if self.failures:

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "app/Manifest.h"
+#include "app/Staging.h"
 #include "app/UpdateDecision.h"
 #include "install/InstallName.h"
 #include "platform/Files.h"
@@ -183,9 +184,12 @@ class InstallationFiles final : public plat::Files {
   }
   bool SetFileTime(plat::FileHandle, std::uint64_t) override { Breach("SetFileTime", "", "wrote"); }
   bool MoveFileReplace(const std::string& s, const std::string& t) override { Breach("MoveFileReplace", s + " " + t, "moved"); }
-  plat::FileHandle CreateTempFileIn(const std::string& d, std::string*) override {
+  plat::FileHandle CreateTempFileIn(const std::string& d, const std::string&, const std::string&,
+                                    std::string*) override {
     Breach("CreateTempFileIn", d, "created");
   }
+  bool FlushFileBuffers(plat::FileHandle) override { Breach("FlushFileBuffers", "", "wrote"); }
+  bool FlushDirectory(const std::string& d) override { Breach("FlushDirectory", d, "wrote"); }
   bool FinishInstalledFile(plat::FileHandle, const std::string& t) override {
     Breach("FinishInstalledFile", t, "wrote");
   }
@@ -193,6 +197,7 @@ class InstallationFiles final : public plat::Files {
   std::int64_t SetFilePointer(plat::FileHandle, std::int64_t, plat::SeekOrigin) override { return -1; }
   bool GetFileSize(plat::FileHandle, std::uint64_t*) override { return false; }
   bool GetFileTime(plat::FileHandle, std::uint64_t*) override { return false; }
+  bool ListDirectory(const std::string&, std::vector<plat::FoundFile>*) override { return false; }
   std::string GetFullPathNameA(const std::string& p) override { Breach("GetFullPathNameA", p, "unexpected"); }
   std::string ExecutablePath() override { return kAppDir + "nolt-patch-setup"; }
 
@@ -238,8 +243,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // What is kept of a line is bounded, whatever its length.
     if (names[i].size() > nolt::kMaxInstallNameLength + 1 || checksums[i].size() > 512) std::abort();
     if (nolt::DecideEntry(kAppDir, names[i], checksums[i]) != nolt::EntryState::Queued) continue;
-    // The package a download would write, and the check after the package run.
-    CheckPath("package", kAppDir + nolt::PackageFileName(names[i]));
+    // The package a download would write in the staging folder, and the check after the package run.
+    const std::string package = nolt::StagedPackageName(names[i]);
+    for (unsigned char c : package)
+      if (c < 0x20 || c == 0x7F || c == '/' || c == '\\' || c == ':') Breach("package", package, "no plain file name");
+    if (Climbs(package) || package.size() > 255) Breach("package", package, "no plain file name");
     nolt::EntryMatches(kAppDir, names[i], checksums[i]);
   }
   return 0;

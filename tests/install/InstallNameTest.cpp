@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/MainUser.h"
+#include "app/Staging.h"
 #include "cabfiles/cabfiles.h"
 #include "core/Text.h"
 #include "install/InstallName.h"
@@ -118,7 +119,7 @@ TEST(InstallName, TheManifestQueuesExactlyTheNamesThatStayInside) {
   for (const NameCase& c : Cases()) {
     if (c.name.find_first_of(":\r\n\x1a") != std::string::npos || Trim(c.name) != c.name) continue;
     manifest += c.name + ":0\n";
-    if (c.manifest) expected.push_back(plat::files().LocalName(c.name) + ".cab");
+    if (c.manifest) expected.push_back(StagedPackageName(c.name));
   }
   test::WriteFile(dir.File("nolt-patch-updater.txt"), manifest);
 

@@ -126,10 +126,14 @@ class DirectoryFake final : public plat::Files {
   bool GetFileTime(plat::FileHandle, std::uint64_t*) override { return Unexpected(); }
   bool SetFileTime(plat::FileHandle, std::uint64_t) override { return Unexpected(); }
   bool MoveFileReplace(const std::string&, const std::string&) override { return Unexpected(); }
-  plat::FileHandle CreateTempFileIn(const std::string&, std::string*) override {
+  plat::FileHandle CreateTempFileIn(const std::string&, const std::string&, const std::string&,
+                                    std::string*) override {
     Unexpected();
     return plat::kInvalidFile;
   }
+  bool FlushFileBuffers(plat::FileHandle) override { return Unexpected(); }
+  bool FlushDirectory(const std::string&) override { return Unexpected(); }
+  bool ListDirectory(const std::string&, std::vector<plat::FoundFile>*) override { return Unexpected(); }
   std::string ExecutablePath() override {
     Unexpected();
     return {};

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -83,6 +84,121 @@ TEST(StagedFile, OnlyACompleteFileReplacesTheTarget) {
   EXPECT_FALSE(f.Create(dir.Dir()));
   EXPECT_FALSE(f.Create(""));
   EXPECT_EQ(test::FilesBelow(dir.path().string()), onlyTarget);
+}
+
+TEST(StagedFile, TemporaryNamesAreOfOneUnmistakableForm) {
+  struct Case {
+    std::string name;
+    bool ours;
+  } cases[] = {
+      {".nolt-Ab3xY9.tmp", true},   {".nolt-000000.tmp", true},  {".nolt-Ab3xY.tmp", false},
+      {".nolt-Ab3xY90.tmp", false}, {".nolt-Ab3x-9.tmp", false}, {"nolt-Ab3xY9.tmp", false},
+      {".nolt-Ab3xY9.TMP", false},  {".nolt-Ab3xY9", false},     {"nlt1A2B.tmp", false},
+      {"data.cab", false},          {"", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(StagedFile::IsTempName(c.name), c.ours) << c.name;
+
+  test::TempDir dir;
+  StagedFile f;
+  ASSERT_TRUE(f.Create(dir.File("t.bin")));
+  const std::string temp = f.TempPath();
+  EXPECT_TRUE(StagedFile::IsTempName(temp.substr(dir.Dir().size()))) << temp;
+}
+
+// A file of the caller's naming is written on where it ended and stays when the
+// writing stops; only Commit and Discard end it.
+TEST(StagedFile, AKeptBeginningIsContinuedAndThenInstalled) {
+  test::TempDir dir;
+  const std::string target = dir.File("t.bin");
+  const std::string partial = dir.File("t.bin.partial");
+  {
+    StagedFile f;
+    ASSERT_TRUE(f.Continue(target, partial, 0));
+    f.Write("first ", 6);
+    f.Keep();
+  }
+  EXPECT_EQ(test::ReadFile(partial), "first ");
+  EXPECT_FALSE(test::FileExists(target));
+
+  StagedFile f;
+  EXPECT_FALSE(f.Continue(target, partial, 5)) << "the kept length must be the file's";
+  EXPECT_EQ(test::ReadFile(partial), "first ");
+  ASSERT_TRUE(f.Continue(target, partial, 6));
+  EXPECT_EQ(f.Written(), 6u);
+  f.Write("second", 6);
+  EXPECT_TRUE(f.Commit());
+  EXPECT_EQ(test::ReadFile(target), "first second");
+  EXPECT_EQ(test::FilesBelow(dir.path().string()), std::vector<std::string>{"t.bin"});
+
+  // Started anew, the old bytes are gone; discarded, the file is removed; a
+  // temporary file is not kept.
+  test::WriteFile(partial, "old bytes");
+  ASSERT_TRUE(f.Continue(target, partial, 0));
+  f.Write("x", 1);
+  f.Keep();
+  EXPECT_EQ(test::ReadFile(partial), "x");
+  ASSERT_TRUE(f.Continue(target, partial, 1));
+  f.Discard();
+  ASSERT_TRUE(f.Create(target));
+  f.Keep();
+  EXPECT_EQ(test::FilesBelow(dir.path().string()), std::vector<std::string>{"t.bin"});
+}
+
+// Records the calls that make a file last: which path each handle belongs to, its
+// writes, flushes and closes, and the renames and directory flushes.
+class DurabilityLog : public test::ForwardingFiles {
+ public:
+  std::vector<std::string> calls;
+  std::map<plat::FileHandle, std::string> paths;
+
+  plat::FileHandle CreateTempFileIn(const std::string& d, const std::string& p, const std::string& s,
+                                    std::string* path) override {
+    const plat::FileHandle h = real.CreateTempFileIn(d, p, s, path);
+    paths[h] = *path;
+    return h;
+  }
+  plat::FileHandle CreateFileA(const std::string& p, plat::FileAccess a, plat::FileCreate c) override {
+    const plat::FileHandle h = real.CreateFileA(p, a, c);
+    paths[h] = p;
+    return h;
+  }
+  bool WriteFile(plat::FileHandle h, const void* b, std::uint32_t n, std::uint32_t* w) override {
+    calls.push_back("write " + paths[h]);
+    return real.WriteFile(h, b, n, w);
+  }
+  bool FlushFileBuffers(plat::FileHandle h) override {
+    calls.push_back("flush " + paths[h]);
+    return real.FlushFileBuffers(h);
+  }
+  bool CloseHandle(plat::FileHandle h) override {
+    calls.push_back("close " + paths[h]);
+    return real.CloseHandle(h);
+  }
+  bool MoveFileReplace(const std::string& s, const std::string& t) override {
+    calls.push_back("move " + s + " " + t);
+    return real.MoveFileReplace(s, t);
+  }
+  bool FlushDirectory(const std::string& d) override {
+    calls.push_back("flushdir " + d);
+    return real.FlushDirectory(d);
+  }
+};
+
+TEST(StagedFile, DataIsFlushedBeforeTheRenameAndTheRenameAfterIt) {
+  DurabilityLog log;
+  plat::ScopedSeam<plat::Files> seam(log);
+  test::TempDir dir;
+  const std::string target = dir.File("t.bin");
+  for (bool continued : {false, true}) {
+    log.calls.clear();
+    StagedFile f;
+    ASSERT_TRUE(continued ? f.Continue(target, dir.File("p"), 0) : f.Create(target));
+    const std::string temp = f.TempPath();
+    f.Write("data", 4);
+    ASSERT_TRUE(f.Commit());
+    EXPECT_EQ(log.calls, (std::vector<std::string>{"write " + temp, "flush " + temp, "close " + temp,
+                                                   "move " + temp + " " + target, "flushdir " + dir.Dir()}));
+  }
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // system implementation of each.
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <map>
 #include <functional>
 
 #ifndef _WIN32
@@ -106,11 +108,21 @@ TEST(FilesContract, TimesMoveAndTemp) {
   TempDir dir;
   Files& f = files();
   std::string tmp;
-  FileHandle h = f.CreateTempFileIn(dir.Dir(), &tmp);
+  FileHandle h = f.CreateTempFileIn(dir.Dir(), ".p-", ".s", &tmp);
   ASSERT_NE(h, kInvalidFile);
-  EXPECT_EQ(tmp.rfind(dir.Dir(), 0), 0u) << tmp;
+  // dir + prefix + six letters or digits + suffix, a new name every time.
+  ASSERT_EQ(tmp.size(), dir.Dir().size() + 3 + 6 + 2) << tmp;
+  EXPECT_EQ(tmp.substr(0, dir.Dir().size() + 3), dir.Dir() + ".p-");
+  EXPECT_EQ(tmp.substr(tmp.size() - 2), ".s");
+  for (char c : tmp.substr(dir.Dir().size() + 3, 6)) EXPECT_TRUE(std::isalnum(static_cast<unsigned char>(c))) << tmp;
+  std::string other;
+  FileHandle h2 = f.CreateTempFileIn(dir.Dir(), ".p-", ".s", &other);
+  ASSERT_NE(h2, kInvalidFile);
+  EXPECT_NE(other, tmp);
+  f.CloseHandle(h2);
   std::uint32_t n;
   ASSERT_TRUE(f.WriteFile(h, "new", 3, &n));
+  EXPECT_TRUE(f.FlushFileBuffers(h));
   // 2001-02-03 04:05:06 UTC.
   const std::uint64_t when = 126256467060000000ULL;
   ASSERT_TRUE(f.SetFileTime(h, when));
@@ -121,8 +133,20 @@ TEST(FilesContract, TimesMoveAndTemp) {
 
   nolt::test::WriteFile(dir.File("target"), "old contents");
   ASSERT_TRUE(f.MoveFileReplace(tmp, dir.File("target")));
+  EXPECT_TRUE(f.FlushDirectory(dir.Dir()));
   EXPECT_EQ(nolt::test::ReadFile(dir.File("target")), "new");
   EXPECT_FALSE(nolt::test::FileExists(tmp));
+
+  // The listing: names without the directory, directories marked, "." and ".." left out.
+  ASSERT_TRUE(f.CreateDirectoryA(dir.File("sub")));
+  std::vector<FoundFile> found;
+  ASSERT_TRUE(f.ListDirectory(dir.Dir(), &found));
+  std::map<std::string, bool> names;
+  for (const FoundFile& e : found) names[e.name] = (e.attributes & kFileAttributeDirectory) != 0;
+  EXPECT_EQ(names, (std::map<std::string, bool>{{"sub", true}, {"target", false}, {other.substr(dir.Dir().size()), false}}));
+  EXPECT_TRUE(f.ListDirectory(dir.File("sub") + kPathDelim, &found));
+  EXPECT_TRUE(found.empty());
+  EXPECT_FALSE(f.ListDirectory(dir.File("missing") + kPathDelim, &found));
 }
 
 TEST(FilesContract, NamesAndErrors) {
@@ -167,7 +191,9 @@ TEST(FilesContract, APathWithANulFailsAndTouchesNothing) {
       {"CreateFileA write", [&] { return opens(FileAccess::Write, FileCreate::CreateAlways); }},
       {"MoveFileReplace source", [&] { return f.MoveFileReplace(bad, dir.File("moved")); }},
       {"MoveFileReplace target", [&] { return f.MoveFileReplace(dir.File("other"), bad); }},
-      {"CreateTempFileIn", [&] { return f.CreateTempFileIn(dir.Dir() + nul + "x", &temp) != kInvalidFile; }},
+      {"CreateTempFileIn", [&] { return f.CreateTempFileIn(dir.Dir() + nul + "x", ".t", "", &temp) != kInvalidFile; }},
+      {"FlushDirectory", [&] { return f.FlushDirectory(dir.Dir() + nul + "x"); }},
+      {"ListDirectory", [&] { std::vector<FoundFile> found; return f.ListDirectory(dir.Dir() + nul + "x", &found); }},
       {"GetFullPathNameA", [&] { return !f.GetFullPathNameA(bad).empty(); }},
       {"FinishInstalledFile", [&] { return f.FinishInstalledFile(open, bad); }},
   };

@@ -35,7 +35,7 @@ TEST(FilesInstallContract, GetFullPathNameResolvesAgainstTheCurrentDirectory) {
 // moves it there.
 void Install(const TempDir& dir, const std::string& content, const std::string& target) {
   std::string temp;
-  FileHandle h = files().CreateTempFileIn(dir.Dir(), &temp);
+  FileHandle h = files().CreateTempFileIn(dir.Dir(), ".t-", ".tmp", &temp);
   ASSERT_NE(h, kInvalidFile);
   std::uint32_t n = 0;
   ASSERT_TRUE(files().WriteFile(h, content.data(), static_cast<std::uint32_t>(content.size()), &n));

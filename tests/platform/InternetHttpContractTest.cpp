@@ -3,6 +3,7 @@
 // under Wine).
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 
 #include "platform/Internet.h"
@@ -17,6 +18,10 @@ constexpr std::uint32_t kFlags = kInternetFlagReload | kInternetFlagNoCacheWrite
 constexpr std::uint32_t kQueryStatus = kHttpQueryStatusCode | kHttpQueryFlagNumber;
 constexpr std::uint32_t kQueryLength = kHttpQueryContentLength | kHttpQueryFlagNumber;
 constexpr std::uint32_t kQueryDate = kHttpQueryLastModified | kHttpQueryFlagSystemTime;
+
+double Seconds(std::chrono::steady_clock::time_point since) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
 
 std::string Pattern(std::size_t n) {
   std::string s(n, '\0');
@@ -41,6 +46,9 @@ class InternetHttp : public ::testing::Test {
     server_->ClearLog();
     session_ = internet().InternetOpenA("WebCopy", kInternetOpenTypePreconfig, "", "", 0);
     ASSERT_NE(session_, nullptr);
+    // Every case runs with time limits, as the transfers do.
+    SetLimit(kInternetOptionConnectTimeout, 20000);
+    SetLimit(kInternetOptionReceiveTimeout, 20000);
   }
   void TearDown() override {
     if (session_) internet().InternetCloseHandle(session_);
@@ -49,6 +57,16 @@ class InternetHttp : public ::testing::Test {
   HInternet Open(const std::string& url, const std::string& headers = "") {
     return internet().InternetOpenUrlA(session_, url, headers.empty() ? nullptr : headers.c_str(),
                                        static_cast<std::uint32_t>(headers.size()), kFlags, 0);
+  }
+  // A header's text as the server sent it, or "(none)".
+  static std::string Text(HInternet r, std::uint32_t level) {
+    char buf[256];
+    std::uint32_t size = sizeof buf, index = 0;
+    if (!internet().HttpQueryInfoA(r, level, buf, &size, &index)) return "(none)";
+    return std::string(buf, size);
+  }
+  void SetLimit(std::uint32_t option, std::uint32_t ms) {
+    EXPECT_TRUE(internet().InternetSetOptionA(session_, option, &ms, sizeof ms)) << internet().GetLastError();
   }
   static std::uint32_t Status(HInternet r) {
     std::uint32_t status = 0, length = 4, index = 0;
@@ -291,6 +309,126 @@ TEST_F(InternetHttp, ANamedProxyCarriesTheRequest) {
   // WinINet names the port in the target ("http://nolt-origin.invalid:80/a.bin").
   EXPECT_EQ(log[0].target.rfind("http://nolt-origin.invalid", 0), 0u) << log[0].target;
   EXPECT_EQ(log[0].path, "/a.bin");
+}
+
+TEST_F(InternetHttp, RangesAreAskedWithExtraHeadersAndAnsweredWithTheirValidators) {
+  server_->SetRule("/a.bin", "etag", "\"v1\"");
+  HInternet r = Open(server_->Url("/a.bin"));
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(Text(r, kHttpQueryETag), "\"v1\"");
+  EXPECT_EQ(Text(r, kHttpQueryContentLength), "10000");
+  EXPECT_EQ(Text(r, kHttpQueryContentRange), "(none)");
+  const std::string date = Text(r, kHttpQueryLastModified);
+  EXPECT_NE(date.find(" GMT"), std::string::npos) << date;
+  internet().InternetCloseHandle(r);
+
+  // A range on the ETag or on the date continues; a validator that no longer
+  // matches gets the whole file.
+  struct Case {
+    std::string ifRange;
+    std::uint32_t status;
+    std::string contentRange;
+    std::string body;
+  } cases[] = {
+      {"\"v1\"", 206, "bytes 9000-9999/10000", Pattern(10000).substr(9000)},
+      {"\"v0\"", 200, "(none)", Pattern(10000)},
+  };
+  for (const Case& c : cases) {
+    r = Open(server_->Url("/a.bin"), "Range: bytes=9000-\r\nIf-Range: " + c.ifRange + "\r\n\r\n");
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(Status(r), c.status) << c.ifRange;
+    EXPECT_EQ(Text(r, kHttpQueryContentRange), c.contentRange);
+    EXPECT_EQ(ReadAll(r), c.body) << c.ifRange;
+    internet().InternetCloseHandle(r);
+  }
+  r = Open(server_->Url("/mid.bin"), "Range: bytes=99000-\r\nIf-Range: " + [&] {
+    HInternet q = Open(server_->Url("/mid.bin"));
+    std::string d = Text(q, kHttpQueryLastModified);
+    internet().InternetCloseHandle(q);
+    return d;
+  }() + "\r\n\r\n");
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(Status(r), 206u);
+  EXPECT_EQ(ReadAll(r), Pattern(100000).substr(99000));
+  internet().InternetCloseHandle(r);
+  auto log = server_->Requests();
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(log.back().Header("Range"), "bytes=99000-");
+}
+
+TEST_F(InternetHttp, AvailableDataIsWhatHasArrivedWithoutWaitingForMore) {
+  // One byte every 20 ms: a read of 4096 would wait for minutes, the query does not.
+  HInternet r = Open(server_->Url("/a.bin?trickle=0.02"));
+  ASSERT_NE(r, nullptr);
+  std::string body;
+  int queries = 0;
+  for (;;) {
+    std::uint32_t available = 0;
+    ASSERT_TRUE(internet().InternetQueryDataAvailable(r, &available, 0, 0)) << internet().GetLastError();
+    ++queries;
+    if (available == 0) break;
+    char buf[4096];
+    std::uint32_t n = 0;
+    const std::uint32_t want = available < sizeof buf ? available : sizeof buf;
+    ASSERT_TRUE(internet().InternetReadFile(r, buf, want, &n));
+    EXPECT_EQ(n, want);
+    body.append(buf, n);
+    if (body.size() >= 40) break;
+  }
+  EXPECT_EQ(body, Pattern(10000).substr(0, body.size()));
+  EXPECT_GE(queries, 2);
+  internet().InternetCloseHandle(r);
+
+  r = Open(server_->Url("/a.bin"));
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(ReadAll(r), Pattern(10000));
+  std::uint32_t available = 99;
+  EXPECT_TRUE(internet().InternetQueryDataAvailable(r, &available, 0, 0));
+  EXPECT_EQ(available, 0u) << "at the end of the body";
+  internet().InternetCloseHandle(r);
+}
+
+// A server that accepts and never answers, or stops in the middle of a body, ends
+// the wait with a timeout once the receive limit has passed without a byte.
+TEST_F(InternetHttp, TheReceiveLimitEndsStalledAnswers) {
+  // The connect limit (20 s) does not lengthen the wait once connected.
+  constexpr std::uint32_t kLimitMs = 1500;
+  SetLimit(kInternetOptionReceiveTimeout, kLimitMs);
+  std::uint32_t bogus = 1;
+  EXPECT_FALSE(internet().InternetSetOptionA(session_, 9999, &bogus, sizeof bogus));
+
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Open(server_->Url("/a.bin?hang=1")), nullptr);
+  EXPECT_EQ(internet().GetLastError(), kErrorInternetTimeout);
+  double waited = Seconds(start);
+  EXPECT_GE(waited, kLimitMs / 1000.0 * 0.9);
+  EXPECT_LT(waited, kLimitMs / 1000.0 + 10) << "the open waited far beyond the limit";
+
+  HInternet r = Open(server_->Url("/mid.bin?stall=20000"));
+  ASSERT_NE(r, nullptr);
+  start = std::chrono::steady_clock::now();
+  std::string body;
+  std::uint32_t available = 0;
+  std::uint32_t error = 0;
+  for (;;) {
+    if (!internet().InternetQueryDataAvailable(r, &available, 0, 0)) {
+      error = internet().GetLastError();
+      break;
+    }
+    if (available == 0) break;
+    char buf[4096];
+    std::uint32_t n = 0;
+    if (!internet().InternetReadFile(r, buf, available < 4096 ? available : 4096, &n)) {
+      error = internet().GetLastError();
+      break;
+    }
+    body.append(buf, n);
+  }
+  EXPECT_EQ(error, kErrorInternetTimeout);
+  EXPECT_EQ(body, Pattern(100000).substr(0, 20000));
+  waited = Seconds(start);
+  EXPECT_LT(waited, kLimitMs / 1000.0 + 10) << "the body waited far beyond the limit";
+  internet().InternetCloseHandle(r);
 }
 
 TEST_F(InternetHttp, HandlesAreCheckedAndClosedOnce) {

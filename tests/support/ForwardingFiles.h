@@ -32,8 +32,14 @@ class ForwardingFiles : public plat::Files {
   bool GetFileTime(plat::FileHandle h, std::uint64_t* t) override { return real.GetFileTime(h, t); }
   bool SetFileTime(plat::FileHandle h, std::uint64_t t) override { return real.SetFileTime(h, t); }
   bool MoveFileReplace(const std::string& s, const std::string& t) override { return real.MoveFileReplace(s, t); }
-  plat::FileHandle CreateTempFileIn(const std::string& d, std::string* p) override {
-    return real.CreateTempFileIn(d, p);
+  plat::FileHandle CreateTempFileIn(const std::string& d, const std::string& prefix, const std::string& suffix,
+                                    std::string* p) override {
+    return real.CreateTempFileIn(d, prefix, suffix, p);
+  }
+  bool FlushFileBuffers(plat::FileHandle h) override { return real.FlushFileBuffers(h); }
+  bool FlushDirectory(const std::string& d) override { return real.FlushDirectory(d); }
+  bool ListDirectory(const std::string& d, std::vector<plat::FoundFile>* e) override {
+    return real.ListDirectory(d, e);
   }
   std::string GetFullPathNameA(const std::string& p) override { return real.GetFullPathNameA(p); }
   bool FinishInstalledFile(plat::FileHandle h, const std::string& t) override {

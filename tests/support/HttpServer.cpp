@@ -398,6 +398,15 @@ std::string HttpServer::LocalPath(const std::string& relPath) const {
 
 void HttpServer::SetRule(const std::string& path, const std::string& option, const std::string& value) {
   rules_[path][option] = value;
+  WriteRules();
+}
+
+void HttpServer::ClearRules(const std::string& path) {
+  rules_.erase(path);
+  WriteRules();
+}
+
+void HttpServer::WriteRules() {
   std::string json = "{";
   bool firstPath = true;
   for (const auto& [p, options] : rules_) {

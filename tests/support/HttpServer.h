@@ -56,6 +56,8 @@ class HttpServer {
   // Sets a behaviour option for a path (see the server's documentation), e.g.
   // SetRule("/a.cab", "lastmod", "omit").
   void SetRule(const std::string& path, const std::string& option, const std::string& value);
+  // Removes every option of a path.
+  void ClearRules(const std::string& path);
 
   // Every request received since the start (or the last ClearLog), in order.
   std::vector<HttpRequestRecord> Requests() const;
@@ -64,6 +66,7 @@ class HttpServer {
  private:
   void Start(int port, bool tls);
   void Stop();
+  void WriteRules();
 
   TempDir dir_;
   int port_ = 0;

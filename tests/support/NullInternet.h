@@ -22,6 +22,11 @@ class NullInternet : public plat::Internet {
     *read = 0;
     return false;
   }
+  bool InternetQueryDataAvailable(plat::HInternet, std::uint32_t* available, std::uint32_t, std::uintptr_t) override {
+    *available = 0;
+    return false;
+  }
+  bool InternetSetOptionA(plat::HInternet, std::uint32_t, const void*, std::uint32_t) override { return false; }
   plat::HInternet InternetConnectA(plat::HInternet, const std::string&, std::uint16_t, const std::string&,
                                    const std::string&, std::uint32_t, std::uint32_t, std::uintptr_t) override {
     return nullptr;

@@ -6,8 +6,8 @@ misbehave per request, so that the tests state both the answer and what the
 server must have received.
 
 Start:
-    nolt_http_server.py --root DIR [--log FILE] [--rules FILE] [--port-file FILE]
-                        [--lease] [--port N]
+    nolt_http_server.py --root DIR [--log FILE] [--answer-log FILE] [--rules FILE]
+                        [--port-file FILE] [--lease] [--port N]
                         [--tls-cert PEM --tls-key PEM --tls-port-file FILE]
 
 It listens on 127.0.0.1 (port 0 picks a free port) and prints the port on
@@ -26,7 +26,11 @@ Linux test and for a Windows test under Wine, which cannot hand a pipe to a
 Linux child process.
 
 Requests. GET and HEAD serve <root>/<path>; a directory or a missing file is a
-404. A backslash in the path (raw or as %5C) separates directories. A request target in absolute form ("GET http://host/x HTTP/1.1", as a client
+404. A request with a Range header of one range ("bytes=A-", "bytes=A-B" or
+"bytes=-N") gets that part of the file as 206 with Content-Range, or 416 with
+"Content-Range: bytes */SIZE" when it starts beyond the end; with If-Range the
+range is served only when the validator equals the ETag (when one is sent) or the
+Last-Modified text of the answer, otherwise the whole file as 200. A backslash in the path (raw or as %5C) separates directories. A request target in absolute form ("GET http://host/x HTTP/1.1", as a client
 sends it to a proxy) is served the same way from its path, so the server can stand
 in for a proxy. PUT and POST store the received body (Content-Length or chunked)
 at <root>/<path> and answer 201 (PUT) or 200 (POST) with an empty body; a body
@@ -35,7 +39,9 @@ stored and not answered.
 
 Behaviour options, given as query parameters of the request (?drop=100&delay=1)
 or per path in the --rules file, a JSON object {"/path": {"option": "value"}}
-that is read again on every request (query parameters win):
+that is read again on every request (query parameters win); the path "*" holds
+the options of every path that has none of its own (a portal that answers every
+URL with its page):
     status=N        answer status N with the body "status N\\n"
     body=TEXT       answer TEXT instead of a file
     auth=USER:PASS  demand Basic authorization; otherwise 401 with WWW-Authenticate
@@ -48,8 +54,18 @@ that is read again on every request (query parameters win):
     slow=SECONDS    wait this long before every piece of 16384 body bytes
     redirect=URL    answer 302 with Location URL (a path or a full URL)
     close=1         close the connection after the answer
-    endless=1       (GET) send no Content-Length, and after the body zero bytes
-                    without end, until the client closes the connection
+  GET and HEAD only:
+    etag=TEXT       send this ETag (give the quotes: "v1"); etag=auto derives one
+                    from the file's size and modification time
+    ranges=none     ignore Range and If-Range: always the whole file as 200
+    stall=N         announce the full length, send N body bytes, then send nothing
+                    more, holding the connection open until the client closes it
+    hang=1          read the request and never answer, holding the connection open
+                    until the client closes it
+    trickle=SECONDS send the body one byte at a time, SECONDS apart
+    extra=N         send N bytes more than the announced length after the body
+    endless=1       send no Content-Length, and after the body zero bytes without
+                    end, until the client closes the connection
   PUT and POST only, applied while the body comes in:
     hangup=N        read N body bytes, then close the connection without an answer
     stall=N         read N body bytes, then stop reading until the client gives up
@@ -61,6 +77,10 @@ and POST, once the body has come):
     {"method": "GET", "target": "/a.cab?x=1", "path": "/a.cab", "absolute": false,
      "headers": [["Host", "127.0.0.1:4711"], ...], "client_port": 51234,
      "body_length": 0}
+With --answer-log, every answer of a GET with a body is appended to that file once
+it has ended (sent, dropped, or given up when the client went away):
+    {"path": "/a.cab", "status": 206, "content_range": "bytes 100-999/1000",
+     "announced": 900, "sent": 900, "client_port": 51234}
 """
 
 import argparse
@@ -68,6 +88,7 @@ import base64
 import email.utils
 import json
 import os
+import select
 import socket
 import ssl
 import sys
@@ -77,11 +98,13 @@ import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 PIECE = 16384
+HOLD_LIMIT = 600  # the longest a stalled or hanging answer holds its connection, in seconds
 
 
 class Config:
     root = "."
     log = None
+    answer_log = None
     rules = None
     log_lock = threading.Lock()
 
@@ -94,7 +117,7 @@ def load_rules(path):
             rules = json.load(f)
     except (OSError, ValueError):
         return {}
-    return dict(rules.get(path, {}))
+    return dict(rules.get(path, rules.get("*", {})))
 
 
 class Handler(BaseHTTPRequestHandler):
@@ -181,6 +204,28 @@ class Handler(BaseHTTPRequestHandler):
             with open(Config.log, "a", encoding="utf-8") as f:
                 f.write(json.dumps(record) + "\n")
 
+    def write_answer_log(self, path, status, content_range, announced, sent):
+        if not Config.answer_log:
+            return
+        record = {"path": path, "status": status, "content_range": content_range, "announced": announced,
+                  "sent": sent, "client_port": self.client_address[1]}
+        with Config.log_lock:
+            with open(Config.answer_log, "a", encoding="utf-8") as f:
+                f.write(json.dumps(record) + "\n")
+
+    def hold_until_client_closes(self):
+        """Sends nothing and waits until the client closes the connection."""
+        self.wfile.flush()
+        deadline = time.monotonic() + HOLD_LIMIT
+        try:
+            while time.monotonic() < deadline:
+                ready, _, _ = select.select([self.connection], [], [], 0.5)
+                if ready and not self.connection.recv(4096):
+                    break
+        except OSError:
+            pass
+        self.close_connection = True
+
     def local_file(self, path):
         # A backslash in the path is a directory separator, as on a Windows server:
         # packages of names such as sub\\file.dll are requested that way.
@@ -257,6 +302,9 @@ class Handler(BaseHTTPRequestHandler):
             return
         self.write_log(path, absolute, 0)
         close = options.get("close") == "1"
+        if options.get("hang") == "1":
+            self.hold_until_client_closes()
+            return
         if self.common(options, close):
             return
 
@@ -275,29 +323,88 @@ class Handler(BaseHTTPRequestHandler):
             mtime = os.fstat(source.fileno()).st_mtime
             data = None
         try:
-            self.send_body(options, close, data, source, size, mtime)
+            self.send_body(options, close, data, source, size, mtime, path)
         finally:
             if source:
                 source.close()
 
-    def send_body(self, options, close, data, source, size, mtime):
+    def etag_of(self, options, size, mtime):
+        etag = options.get("etag")
+        if etag == "auto":
+            return '"%x-%x"' % (size, int((mtime or 0) * 1e9))
+        return etag
+
+    def requested_range(self, options, size, validators):
+        """(first, last) of a satisfiable single range, "unsatisfiable", or None
+        for the whole body."""
+        header = self.headers.get("Range")
+        if not header or options.get("ranges") == "none":
+            return None
+        if_range = self.headers.get("If-Range")
+        if if_range is not None and if_range not in validators:
+            return None
+        unit, _, spec = header.partition("=")
+        if unit.strip().lower() != "bytes" or "," in spec:
+            return None
+        first, _, last = spec.strip().partition("-")
+        try:
+            if first == "":
+                n = int(last)
+                if n <= 0:
+                    return "unsatisfiable"
+                return max(0, size - n), size - 1
+            first = int(first)
+            last = int(last) if last else size - 1
+        except ValueError:
+            return None
+        if first >= size:
+            return "unsatisfiable"
+        return first, min(last, size - 1)
+
+    def send_body(self, options, close, data, source, size, mtime, path):
         lastmod = options.get("lastmod")
         chunked = options.get("chunked") == "1"
-        endless = options.get("endless") == "1"
-        no_length = options.get("length") == "omit" or endless
+        no_length = options.get("length") == "omit"
         drop = int(options["drop"]) if "drop" in options else None
+        stall = int(options["stall"]) if "stall" in options else None
         slow = float(options.get("slow", "0"))
+        trickle = float(options.get("trickle", "0"))
+        extra = int(options.get("extra", "0"))
+        endless = options.get("endless") == "1"
+        if endless:
+            no_length = True
 
-        self.send_response(200)
-        self.send_header("Content-Type", "application/octet-stream")
+        lastmod_text = None
         if lastmod and lastmod != "omit":
-            self.send_header("Last-Modified", lastmod)
+            lastmod_text = lastmod
         elif lastmod is None and mtime is not None:
-            self.send_header("Last-Modified", email.utils.formatdate(mtime, usegmt=True))
+            lastmod_text = email.utils.formatdate(mtime, usegmt=True)
+        etag = self.etag_of(options, size, mtime)
+        # The validators If-Range may name: the ETag when one is sent, else the date.
+        validators = [etag] if etag else [lastmod_text] if lastmod_text else []
+        wanted = self.requested_range(options, size, validators)
+        if wanted == "unsatisfiable":
+            self.simple(416, "range not satisfiable\n", [("Content-Range", "bytes */%d" % size)], close)
+            return
+        status, first, content_range = 200, 0, None
+        length = size
+        if wanted is not None:
+            first, last = wanted
+            status, length = 206, last - first + 1
+            content_range = "bytes %d-%d/%d" % (first, last, size)
+
+        self.send_response(status)
+        self.send_header("Content-Type", "application/octet-stream")
+        if lastmod_text:
+            self.send_header("Last-Modified", lastmod_text)
+        if etag:
+            self.send_header("ETag", etag)
+        if content_range:
+            self.send_header("Content-Range", content_range)
         if chunked:
             self.send_header("Transfer-Encoding", "chunked")
         elif not no_length:
-            self.send_header("Content-Length", str(size))
+            self.send_header("Content-Length", str(length))
         if no_length or drop is not None or close:
             self.send_header("Connection", "close")
             self.close_connection = True
@@ -305,44 +412,66 @@ class Handler(BaseHTTPRequestHandler):
         if self.command == "HEAD":
             return
 
-        limit = size if drop is None else min(drop, size)
-        if source is not None and not chunked and slow == 0 and limit == size and not endless:
-            # The fast path: the kernel copies the file to the socket.
-            self.wfile.flush()
-            if size:
-                self.connection.sendfile(source, 0, size)
-            return
-
+        limit = length
+        for cut in (drop, stall):
+            if cut is not None:
+                limit = min(limit, cut)
         sent = 0
-        while sent < limit:
-            n = min(PIECE, limit - sent)
-            piece = data[sent:sent + n] if source is None else source.read(n)
-            if not piece:
-                break
-            if slow:
-                time.sleep(slow)
-            if chunked:
-                self.wfile.write(b"%x\r\n" % len(piece) + piece + b"\r\n")
+        try:
+            if (source is not None and not chunked and slow == 0 and trickle == 0 and limit == length
+                    and not extra and not endless):
+                # The fast path: the kernel copies the file to the socket.
+                self.wfile.flush()
+                if length:
+                    self.connection.sendfile(source, first, length)
+                sent = length
             else:
-                self.wfile.write(piece)
-            sent += len(piece)
-        if endless:
-            zeros = bytes(PIECE)
-            try:
-                while True:  # until the client closes the connection
-                    self.wfile.write(zeros)
-            except OSError:
-                return
-        if drop is not None:
-            self.wfile.flush()
-            try:
-                self.connection.shutdown(socket.SHUT_RDWR)
-            except OSError:
-                pass
+                if source is not None:
+                    source.seek(first)
+                while sent < limit:
+                    n = 1 if trickle else min(PIECE, limit - sent)
+                    piece = data[first + sent:first + sent + n] if source is None else source.read(n)
+                    if not piece:
+                        break
+                    if slow:
+                        time.sleep(slow)
+                    if trickle:
+                        time.sleep(trickle)
+                    if chunked:
+                        self.wfile.write(b"%x\r\n" % len(piece) + piece + b"\r\n")
+                    else:
+                        self.wfile.write(piece)
+                    if trickle:
+                        self.wfile.flush()
+                    sent += len(piece)
+                if endless:
+                    zeros = bytes(PIECE)
+                    while True:  # ends with OSError when the client closes
+                        self.wfile.write(zeros)
+                        sent += len(zeros)
+                if extra:
+                    self.wfile.write(b"x" * extra)
+                    self.wfile.flush()
+                    self.close_connection = True
+                    return
+                if stall is not None:
+                    self.hold_until_client_closes()
+                    return
+                if drop is not None:
+                    self.wfile.flush()
+                    try:
+                        self.connection.shutdown(socket.SHUT_RDWR)
+                    except OSError:
+                        pass
+                    self.close_connection = True
+                    return
+                if chunked:
+                    self.wfile.write(b"0\r\n\r\n")
+        except OSError:
+            # The client went away in the middle.
             self.close_connection = True
-            return
-        if chunked:
-            self.wfile.write(b"0\r\n\r\n")
+        finally:
+            self.write_answer_log(path, status, content_range, length, sent)
 
     def store(self, status):
         path, absolute, options = self.split_target()
@@ -392,7 +521,6 @@ def watch(server, args):
 
 
 def write_port_file(path, port):
-    """Written to a side name, then renamed, so a reader never sees half a number."""
     side = path + ".new"
     with open(side, "w") as f:
         f.write("%d\n" % port)
@@ -403,6 +531,7 @@ def main():
     parser = argparse.ArgumentParser(description="HTTP test server of the transfer tests")
     parser.add_argument("--root", required=True)
     parser.add_argument("--log")
+    parser.add_argument("--answer-log")
     parser.add_argument("--rules")
     parser.add_argument("--port-file")
     parser.add_argument("--lease", action="store_true")
@@ -414,6 +543,7 @@ def main():
 
     Config.root = os.path.abspath(args.root)
     Config.log = args.log
+    Config.answer_log = args.answer_log
     Config.rules = args.rules
 
     server = Server(("127.0.0.1", args.port), Handler)

@@ -3,6 +3,8 @@
 // prompts, the event order, the dialog lines, and every failure path.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "tests/webcopy/HttpTestKit.h"
 #include "tests/support/TestSupport.h"
 #include "webcopy/WcDialog.h"
@@ -60,9 +62,13 @@ TEST_F(HttpDownloadFake, MakesExactlyTheDescribedCalls) {
   net.script.push_back(Ok("hello", 5));
   wc.Execute();
 
+  // The limits on the run's handle; every read asks first what has arrived and
+  // takes at most that, so the last one (at the end) asks for a whole block.
   EXPECT_EQ(net.calls, (std::vector<std::string>{
-                           "InternetOpenA", "InternetOpenUrlA", "HttpQueryInfoA 0x20000013 len 4 index 0",
-                           "HttpQueryInfoA 0x20000005 len 4 index 0", "InternetReadFile 4096", "InternetReadFile 4096",
+                           "InternetOpenA", "InternetSetOptionA 2 30000", "InternetSetOptionA 6 30000",
+                           "InternetSetOptionA 5 30000", "InternetOpenUrlA", "HttpQueryInfoA 0x20000013 len 4 index 0",
+                           "HttpQueryInfoA 0x20000005 len 4 index 0", "InternetQueryDataAvailable",
+                           "InternetReadFile 5", "InternetQueryDataAvailable", "InternetReadFile 4096",
                            "InternetCloseHandle request", "InternetCloseHandle session"}));
   ASSERT_EQ(net.opens.size(), 1u);
   EXPECT_EQ(net.opens[0].url, "http://host/dir/a.cab");
@@ -92,9 +98,9 @@ TEST_F(HttpDownloadFake, KeepAliveFlagAndDateQuery) {
   wc.Execute();
   ASSERT_EQ(net.opens.size(), 1u);
   EXPECT_EQ(net.opens[0].flags, 0x84400000u);
-  EXPECT_EQ(net.calls[2], "HttpQueryInfoA 0x20000013 len 4 index 0");
-  EXPECT_EQ(net.calls[3], "HttpQueryInfoA 0x4000000B len 16 index 0");
-  EXPECT_EQ(net.calls[4], "HttpQueryInfoA 0x20000005 len 4 index 0");
+  EXPECT_EQ(net.calls[5], "HttpQueryInfoA 0x20000013 len 4 index 0");
+  EXPECT_EQ(net.calls[6], "HttpQueryInfoA 0x4000000B len 16 index 0");
+  EXPECT_EQ(net.calls[7], "HttpQueryInfoA 0x20000005 len 4 index 0");
   EXPECT_TRUE(item.Success);
   EXPECT_DOUBLE_EQ(item.NewDate, kJan1st2000Noon);
   EXPECT_FALSE(item.NoNewFile);
@@ -435,6 +441,101 @@ TEST_F(HttpDownloadFake, AnEmptyFileNameCannotBeCreated) {
   EXPECT_TRUE(events.Has("ErrorInfo 3 Cannot create file " + dir.Dir()));
   EXPECT_EQ(net.openRequests, 0);
   EXPECT_TRUE(ListDir(dir.path()).empty());
+}
+
+// A transfer that fails part way, whatever the way, keeps the previous file,
+// reports its code and text, and the run goes on with the next item.
+TEST_F(HttpDownloadFake, CrawlsTimeoutsAndOverlongBodiesFail) {
+  FakeResponse crawl = Ok(std::string(100000, 'c'), 100000);
+  crawl.arrive = 500;  // 500 bytes a second: below 1 KiB/s
+  FakeResponse fast = crawl;
+  fast.arrive = 2000;  // 2000 bytes a second: slow, but fast enough
+  FakeResponse timeout = Ok(std::string(10000, 't'), 10000);
+  timeout.failReadAt = 4096;
+  timeout.readError = plat::kErrorInternetTimeout;
+  FakeResponse overlong = Ok(std::string(6000, 'o'), 5000);
+  struct Case {
+    std::string name;
+    FakeResponse response;
+    int error;  // 0: succeeds
+    int minReads, maxReads;
+  } cases[] = {
+      // The crawl fails once a whole window of 30 s has been seen, not before.
+      {"crawl", crawl, 12002, 31, 32},
+      {"fast enough", fast, 0, 51, 51},
+      {"timeout", timeout, 12002, 1, 1},
+      {"overlong", overlong, 12152, 2, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFile(Target("a.cab"), "previous");
+    wc.Items.Clear();
+    events.lines.clear();
+    net.calls.clear();
+    AddItem("http://host/a.cab");
+    AddItem("http://host/b.cab");
+    net.script = {c.response, Ok("b", 1)};
+    net.onRead = [this] { clock.tick += 1000; };
+    wc.Execute();
+    EXPECT_EQ(wc.Items[0].Success, c.error == 0);
+    if (c.error) {
+      EXPECT_EQ(ReadFile(Target("a.cab")), "previous");
+      EXPECT_TRUE(events.Has("Error " + std::to_string(c.error))) << events.Text();
+      EXPECT_TRUE(events.Has("ErrorInfo " + std::to_string(c.error) + " text of " + std::to_string(c.error)));
+    }
+    EXPECT_GE(net.Count("InternetReadFile"), c.minReads + 1);  // and b's
+    EXPECT_LE(net.Count("InternetReadFile"), c.maxReads + 2);
+    EXPECT_TRUE(wc.Items[1].Success);
+    EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"a.cab", "b.cab"}));
+    EXPECT_EQ(net.openRequests, 0);
+  }
+}
+
+// A kept beginning is asked for with its validator after the credentials; a 416
+// drops it and the whole file is asked for at once.
+TEST_F(HttpDownloadFake, TheRestIsAskedForWithItsValidator) {
+  wc.ResumeDownloads = true;
+  TWebCopyItem& item = AddItem("http://host/a.cab");
+  item.HTTPUserID = "u";
+  item.HTTPPassword = "p";
+  FakeResponse first = Ok(std::string(10000, 'a'), 10000);
+  first.etag = "\"e1\"";
+  first.failReadAt = 4096;
+  net.script = {first};
+  wc.Execute();
+  EXPECT_EQ(ReadFile(Target("a.cab.partial")), std::string(4096, 'a'));
+
+  FakeResponse rest = Ok(std::string(5904, 'a'), 5904);
+  rest.status = 206;
+  rest.contentRange = "bytes 4096-9999/10000";
+  net.opens.clear();
+  net.script = {rest};
+  wc.Execute();
+  EXPECT_TRUE(item.Success);
+  ASSERT_EQ(net.opens.size(), 1u);
+  EXPECT_EQ(net.opens[0].headers, "Authorization: Basic dTpw\r\nRange: bytes=4096-\r\nIf-Range: \"e1\"\r\n\r\n");
+  EXPECT_EQ(ReadFile(Target("a.cab")), std::string(10000, 'a'));
+  EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"a.cab"});
+
+  // A rest from the wrong place, or none at all: the whole file again.
+  for (const char* answer : {"416", "wrong"}) {
+    SCOPED_TRACE(answer);
+    std::filesystem::remove(Target("a.cab"));
+    net.script = {first};
+    wc.Execute();
+    FakeResponse refused = Status(416);
+    FakeResponse elsewhere = rest;
+    elsewhere.contentRange = "bytes 0-5903/10000";
+    net.opens.clear();
+    net.script = {std::string(answer) == "416" ? refused : elsewhere, Ok(std::string(10000, 'b'), 10000)};
+    wc.Execute();
+    EXPECT_TRUE(item.Success) << events.Text();
+    ASSERT_EQ(net.opens.size(), 2u);
+    EXPECT_NE(net.opens[0].headers.find("Range: bytes=4096-"), std::string::npos);
+    EXPECT_EQ(net.opens[1].headers, "Authorization: Basic dTpw\r\n\r\n");
+    EXPECT_EQ(ReadFile(Target("a.cab")), std::string(10000, 'b'));
+    EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"a.cab"});
+  }
 }
 
 }  // namespace

@@ -94,6 +94,12 @@ struct FakeResponse {
   // A read that starts at or after this body offset fails with readError.
   std::size_t failReadAt = std::string::npos;
   std::uint32_t readError = plat::kErrorInternetConnectionReset;
+  // At most this many bytes have arrived at each query (a trickle).
+  std::size_t arrive = std::string::npos;
+  // Header texts; absent when empty.
+  std::string etag;
+  std::string lastModifiedText;
+  std::string contentRange;
 };
 
 // A recording fake of the internet seam: every call becomes a line of text, the
@@ -185,8 +191,32 @@ class FakeInternet : public NullInternet {
         if (!r.lastModified) return Fail(12150);
         std::memcpy(buffer, &*r.lastModified, sizeof(plat::SystemTime));
         return true;
+      case plat::kHttpQueryContentLength:
+        return r.contentLength ? Text(std::to_string(*r.contentLength), buffer, length) : Fail(12150);
+      case plat::kHttpQueryETag: return Text(r.etag, buffer, length);
+      case plat::kHttpQueryLastModified: return Text(r.lastModifiedText, buffer, length);
+      case plat::kHttpQueryContentRange: return Text(r.contentRange, buffer, length);
       default: return Fail(12150);
     }
+  }
+
+  bool InternetQueryDataAvailable(plat::HInternet h, std::uint32_t* available, std::uint32_t, std::uintptr_t) override {
+    calls.push_back("InternetQueryDataAvailable");
+    auto* req = static_cast<Request*>(h);
+    const FakeResponse& r = req->response;
+    *available = 0;
+    if (req->offset >= r.failReadAt) return Fail(r.readError);
+    std::size_t n = std::min(r.body.size() - req->offset, r.arrive);
+    if (r.failReadAt != std::string::npos) n = std::min(n, r.failReadAt - req->offset);
+    *available = static_cast<std::uint32_t>(n);
+    return true;
+  }
+
+  bool InternetSetOptionA(plat::HInternet, std::uint32_t option, const void* buffer, std::uint32_t length) override {
+    std::uint32_t value = 0;
+    if (length == sizeof value) std::memcpy(&value, buffer, sizeof value);
+    calls.push_back("InternetSetOptionA " + std::to_string(option) + " " + std::to_string(value));
+    return true;
   }
 
   bool InternetReadFile(plat::HInternet h, void* buffer, std::uint32_t count, std::uint32_t* read) override {
@@ -284,6 +314,13 @@ class FakeInternet : public NullInternet {
   bool Fail(std::uint32_t code) {
     lastError_ = code;
     return false;
+  }
+  bool Text(const std::string& value, void* buffer, std::uint32_t* length) {
+    if (value.empty()) return Fail(12150);
+    if (*length <= value.size()) return Fail(122);
+    std::memcpy(buffer, value.c_str(), value.size() + 1);
+    *length = static_cast<std::uint32_t>(value.size());
+    return true;
   }
   std::nullptr_t FailHandle(std::uint32_t code) {
     lastError_ = code;

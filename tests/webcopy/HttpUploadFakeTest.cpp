@@ -61,7 +61,8 @@ TEST_F(HttpUploadFake, SendsTwoFullBlocksAndAnEmptyOneFor8192Bytes) {
   wc.Execute();
 
   EXPECT_EQ(UploadCalls(), (std::vector<std::string>{
-                               "InternetConnectA session host 80 '' '' 3 0x0 0",
+                               "InternetSetOptionA 2 30000", "InternetSetOptionA 6 30000",
+                               "InternetSetOptionA 5 30000", "InternetConnectA session host 80 '' '' 3 0x0 0",
                                "HttpOpenRequestA connection PUT /dir/up.bin '' '' null 0x04000000 0",
                                "HttpSendRequestExA upload size 40 total 8192 header '' 0x8 0",
                                "InternetWriteFile 4096", "InternetWriteFile 4096", "InternetWriteFile 0",
@@ -102,11 +103,12 @@ TEST_F(HttpUploadFake, ConnectsToThePortAndSchemeTheUrlNames) {
     wc.Items.Clear();
     AddItem(c.url, "up.bin", 10);
     wc.Execute();
-    ASSERT_GE(net.calls.size(), 3u);
-    EXPECT_EQ(net.calls[1], std::string("InternetConnectA session ") + c.connect + " '' '' 3 0x0 0");
+    // After InternetOpenA and the three time limits.
+    ASSERT_GE(net.calls.size(), 6u);
+    EXPECT_EQ(net.calls[4], std::string("InternetConnectA session ") + c.connect + " '' '' 3 0x0 0");
     char open[160];
     std::snprintf(open, sizeof open, "HttpOpenRequestA connection PUT %s '' '' null 0x%08X 0", c.object, c.flags);
-    EXPECT_EQ(net.calls[2], open);
+    EXPECT_EQ(net.calls[5], open);
     EXPECT_TRUE(wc.Items[0].Success);
   }
 }
@@ -158,7 +160,8 @@ TEST_F(HttpUploadFake, AMissingLocalFileOpensNoConnectionAndReportsNothing) {
   folder.TargetFilename = "";  // the URL's last segment: "b", a file
   folder.URL = "http://host/";  // the last segment is empty: the folder itself
   wc.Execute();
-  EXPECT_EQ(net.calls, (std::vector<std::string>{"InternetOpenA", "InternetCloseHandle session"}));
+  EXPECT_EQ(net.calls, (std::vector<std::string>{"InternetOpenA", "InternetSetOptionA 2 30000", "InternetSetOptionA 6 30000",
+                                                "InternetSetOptionA 5 30000", "InternetCloseHandle session"}));
   EXPECT_FALSE(item.Success);
   EXPECT_FALSE(folder.Success);
   EXPECT_EQ(events.Text(), "FileStart 0\nFileDone 0\nFileStart 1\nFileDone 1\nCopyDone\n");

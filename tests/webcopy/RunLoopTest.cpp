@@ -2,6 +2,7 @@
 // seam: event order, result fields, cancel, inactive items, the kept FTP connection.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,8 @@ using namespace nolt;
 
 namespace {
 
-// Records InternetOpenA and InternetCloseHandle; every other operation fails.
+// Records InternetOpenA, the options set and InternetCloseHandle; every other
+// operation fails.
 class RecordingInternet : public test::NullInternet {
  public:
   std::vector<std::string> calls;
@@ -30,6 +32,13 @@ class RecordingInternet : public test::NullInternet {
   }
   bool InternetCloseHandle(plat::HInternet h) override {
     calls.push_back(h == &handle_ ? "close" : "close ?");
+    return true;
+  }
+  bool InternetSetOptionA(plat::HInternet h, std::uint32_t option, const void* buffer, std::uint32_t length) override {
+    std::uint32_t value = 0;
+    if (length == sizeof value) std::memcpy(&value, buffer, sizeof value);
+    calls.push_back(std::string(h == &handle_ ? "option " : "option ? ") + std::to_string(option) + " " +
+                    std::to_string(value));
     return true;
   }
 
@@ -169,7 +178,9 @@ TEST_F(RunLoop, EventOrderResultsAndDenseFileNumbers) {
   // An HTTP upload reports no date and never NoNewFile.
   EXPECT_EQ(w.Items[3].NewDate, 42);
   EXPECT_FALSE(w.Items[3].NoNewFile);
-  EXPECT_EQ(net.calls, (std::vector<std::string>{"open WebCopy 0 [] [] 0", "close"}));
+  // The run's internet handle carries the time limits: connect, receive, send.
+  EXPECT_EQ(net.calls, (std::vector<std::string>{"open WebCopy 0 [] [] 0", "option 2 30000", "option 6 30000",
+                                                 "option 5 30000", "close"}));
 }
 
 TEST_F(RunLoop, ProxyAndFileOnlyRuns) {
@@ -177,7 +188,12 @@ TEST_F(RunLoop, ProxyAndFileOnlyRuns) {
   w.Proxy = "proxy.example:3128";
   w.Items.Add();
   w.Execute();
-  EXPECT_EQ(net.calls, (std::vector<std::string>{"open WebCopy 3 [proxy.example:3128] [] 0", "close"}));
+  w.Limits.connectMs = 1000;
+  w.Limits.receiveMs = 2000;
+  net.calls.clear();
+  w.Execute();
+  EXPECT_EQ(net.calls, (std::vector<std::string>{"open WebCopy 3 [proxy.example:3128] [] 0", "option 2 1000",
+                                                 "option 6 2000", "option 5 2000", "close"}));
 
   net.calls.clear();
   ScriptedWebCopy files;

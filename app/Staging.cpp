@@ -1,0 +1,92 @@
+#include "app/Staging.h"
+
+#include <cstdio>
+#include <set>
+
+#include "crc/Crc32.h"
+#include "install/InstallName.h"
+#include "install/LocalFiles.h"
+#include "install/StagedFile.h"
+#include "platform/Files.h"
+#include "webcopy/PartialDownload.h"
+
+namespace nolt {
+
+const char* const kStagingFolder = ".nolt-packages";
+
+namespace {
+
+constexpr std::size_t kReadablePart = 100;
+
+bool EndsWith(const std::string& s, const std::string& end) {
+  return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
+}
+
+// The files (not directories) of a directory; none when it cannot be read.
+std::vector<std::string> FilesIn(const std::string& dir) {
+  std::vector<plat::FoundFile> found;
+  std::vector<std::string> names;
+  if (!plat::files().ListDirectory(dir, &found)) return names;
+  for (const plat::FoundFile& f : found)
+    if (!(f.attributes & plat::kFileAttributeDirectory)) names.push_back(f.name);
+  return names;
+}
+
+void RemoveTempFiles(const std::string& dir) {
+  for (const std::string& name : FilesIn(dir))
+    if (StagedFile::IsTempName(name)) plat::files().DeleteFileA(dir + name);
+}
+
+// The package a file of the staging folder belongs to, when it is a kept beginning
+// or its record; "" otherwise.
+std::string KeptPackageOf(const std::string& staging, const std::string& name) {
+  const std::string path = staging + name;
+  for (const std::string& side : {PartialDownload::BodyPath(""), PartialDownload::RecordPath("")})
+    if (EndsWith(path, side)) return path.substr(0, path.size() - side.size());
+  return {};
+}
+
+}  // namespace
+
+std::string StagingDir(const std::string& appDir) { return appDir + kStagingFolder + plat::kPathDelim; }
+
+std::string StagedPackageName(const std::string& entryName) {
+  std::string readable;
+  for (char c : entryName.substr(0, kReadablePart)) {
+    const bool keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
+                      c == '-' || c == '_';
+    readable += keep ? c : '_';
+  }
+  const std::uint32_t crc =
+      ~crc::Update(0xFFFFFFFFu, reinterpret_cast<const unsigned char*>(entryName.data()), entryName.size());
+  char hex[9];
+  std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(crc));
+  return readable + "-" + hex + ".cab";
+}
+
+void SweepLeftovers(const std::string& appDir, const std::vector<std::string>& manifestNames) {
+  auto& files = plat::files();
+  std::set<std::string> dirs{appDir};
+  for (const std::string& name : manifestNames)
+    if (StaysInside(name, NameUse::ManifestEntry)) dirs.insert(DirectoryOf(appDir + files.LocalName(name)));
+  for (const std::string& dir : dirs) RemoveTempFiles(dir);
+
+  const std::string staging = StagingDir(appDir);
+  for (const std::string& name : FilesIn(staging)) {
+    const std::string package = KeptPackageOf(staging, name);
+    if (package.empty() || !PartialDownload::Resumable(package)) files.DeleteFileA(staging + name);
+  }
+  files.RemoveDirectoryA(StagingDir(appDir));  // only when empty
+}
+
+void TidyStaging(const std::string& appDir, const std::vector<std::string>& wantedPackages) {
+  const std::set<std::string> wanted(wantedPackages.begin(), wantedPackages.end());
+  const std::string staging = StagingDir(appDir);
+  for (const std::string& name : FilesIn(staging)) {
+    const std::string package = KeptPackageOf(staging, name);
+    if (!package.empty() && !wanted.count(package)) PartialDownload::Remove(package);
+  }
+  plat::files().RemoveDirectoryA(staging);  // only when empty
+}
+
+}  // namespace nolt

@@ -1,0 +1,259 @@
+// The update run in this process against the HTTP test server, through the system's
+// internet, files and cabinet seams: where packages arrive, what a hostile or
+// broken server costs, and that every installed file reaches the disk before its
+// rename. The limits of the transfers are shortened here; the programs keep theirs.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+
+#include "app/MainUser.h"
+#include "app/Staging.h"
+#include "crc/CRC321.h"
+#include "install/LocalFiles.h"
+#include "platform/CabinetWriter.h"
+#include "platform/HeadlessUi.h"
+#include "tests/support/ForwardingFiles.h"
+#include "tests/support/HttpServer.h"
+#include "tests/support/TestSupport.h"
+
+extern const char* const kMainFormDescription;
+
+using namespace nolt;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Bytes(std::size_t n, int seed) {
+  std::string s(n, '\0');
+  std::uint32_t x = 2463534242u + static_cast<std::uint32_t>(seed);
+  for (char& c : s) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    c = static_cast<char>(x);
+  }
+  return s;
+}
+
+// Every file and directory below root, relative, with '/'.
+std::vector<std::string> Below(const fs::path& root) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::recursive_directory_iterator(root))
+    names.push_back(fs::relative(e.path(), root).generic_string() + (e.is_directory() ? "/" : ""));
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class UpdateNetwork : public ::testing::Test {
+ protected:
+  // Packs bytes as the release's file `name` ("sub\\x.dll" style) and serves it with
+  // its manifest line; `serve` false lists it without a package on the server.
+  void Release(const std::string& name, const std::string& bytes, bool serve = true) {
+    const std::string source = work.File("source");
+    test::WriteFile(source, bytes);
+    std::uint32_t crc = 0;
+    manifest += name + ":" + FileCRC32(source, crc) + "\r\n";
+    if (!serve) return;
+    const std::string cab = work.File("package.cab");
+    std::string error;
+    ASSERT_TRUE(plat::cabinetWriter().WriteSingleFileCabinet(cab, source, name, &error)) << error;
+    std::string path = name + ".cab";
+    for (char& c : path)
+      if (c == '\\') c = '/';
+    server.AddFile("downloads/" + path, test::ReadFile(cab));
+  }
+  void Installed(const std::string& name, const std::string& bytes) {
+    test::WriteFile(install.File(plat::files().LocalName(name)), bytes);
+  }
+
+  // One whole run of the updater in this process, as the message loop runs it.
+  void Run(const std::function<void(TMainForm&)>& before = nullptr) {
+    server.AddFile("downloads/nolt-patch-updater.txt", manifest);
+    plat::HeadlessUi view;
+    plat::ScopedSeam<plat::Ui> uiSeam{view};
+    view.SetApplicationTitle("NOLT-Patch-Setup");
+    TMainForm form(kMainFormDescription);
+    form.AppDir = install.Dir();
+    form.DownloadBaseURL = server.Url("/downloads/");
+    form.WebCopyMain.Items[0].URL = form.DownloadBaseURL + "nolt-patch-updater.txt";
+    if (before) before(form);
+    form.Show();
+    view.RunMessageLoop();
+    EXPECT_TRUE(view.Terminated());
+  }
+  std::string Read(const std::string& name) { return test::ReadFile(install.File(plat::files().LocalName(name))); }
+
+  test::HttpServer server;
+  test::TempDir install;
+  test::TempDir work;
+  std::string manifest;
+};
+
+// The package of "data" is never stored as the installed "data.cab", and a missing
+// package never makes the updater unpack the application's own data.cab.
+TEST_F(UpdateNetwork, APackageNeverTakesThePlaceOfAnInstalledFile) {
+  Release("data", Bytes(70000, 1));
+  Release("data.cab", Bytes(50000, 2));
+  Installed("data.cab", "the installed data.cab, version 1");
+  Run();
+  EXPECT_EQ(Read("data"), Bytes(70000, 1));
+  EXPECT_EQ(Read("data.cab"), Bytes(50000, 2));
+  EXPECT_EQ(Below(install.path()), (std::vector<std::string>{"data", "data.cab", "nolt-patch-updater.txt"}));
+
+  // A cabinet of the application named like a package, whose own package is missing.
+  manifest.clear();
+  Release("other", "other, version 2", false);
+  const std::string source = work.File("other");
+  test::WriteFile(source, "what the application's other.cab holds");
+  std::string error;
+  ASSERT_TRUE(plat::cabinetWriter().WriteSingleFileCabinet(install.File("other.cab"), source, "other", &error));
+  const std::string appCab = Read("other.cab");
+  Run();
+  EXPECT_FALSE(test::FileExists(install.File("other")));
+  EXPECT_EQ(Read("other.cab"), appCab);
+}
+
+// A portal that answers every URL with its page: the page read as a manifest names
+// directories and files, and none of them is made.
+TEST_F(UpdateNetwork, AnHtmlPageAsTheManifestCreatesNothing) {
+  const std::string page =
+      "<!DOCTYPE html>\n<html><head><title>Login</title></head>\n"
+      "<body><img src=\"/static/img/logo.png\" style=\"border:0\">\n"
+      "<a href=\"http://portal.example/login?next=a\\b\">Sign in: here</a>\n"
+      "<p>Welcome</p></body></html>\n";
+  server.SetRule("*", "body", page);
+  Installed("app.dll", "the application");
+  Run();
+  EXPECT_GE(server.Requests().size(), 2u) << "the packages were asked for";
+  EXPECT_EQ(Below(install.path()), (std::vector<std::string>{"app.dll", "nolt-patch-updater.txt"}));
+  EXPECT_EQ(Read("nolt-patch-updater.txt"), page);
+}
+
+// A package download that stops half way is continued by the next run: it asks for
+// the rest only, and the installed file is whole.
+TEST_F(UpdateNetwork, AnInterruptedPackageIsContinuedByTheNextRun) {
+  const std::string big = Bytes(400000, 3);
+  Release("big.dat", big);
+  Release("small.dat", "small");
+  const std::string cabPath = "/downloads/big.dat.cab";
+  const std::size_t cabSize = test::ReadFile(server.LocalPath("downloads/big.dat.cab")).size();
+  server.SetRule(cabPath, "drop", std::to_string(cabSize / 2));
+  Run();
+  EXPECT_FALSE(test::FileExists(install.File("big.dat")));
+  EXPECT_EQ(Read("small.dat"), "small") << "the run went on with the next package";
+  const std::string staged = StagingDir(install.Dir()) + StagedPackageName("big.dat");
+  EXPECT_EQ(Below(install.path()),
+            (std::vector<std::string>{".nolt-packages/", ".nolt-packages/" + StagedPackageName("big.dat") + ".partial",
+                                      ".nolt-packages/" + StagedPackageName("big.dat") + ".resume",
+                                      "nolt-patch-updater.txt", "small.dat"}));
+  const std::size_t kept = fs::file_size(staged + ".partial");
+
+  server.ClearRules(cabPath);
+  server.ClearLog();
+  Run();
+  EXPECT_EQ(Read("big.dat"), big);
+  EXPECT_EQ(Below(install.path()), (std::vector<std::string>{"big.dat", "nolt-patch-updater.txt", "small.dat"}));
+  const auto log = server.Requests();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[1].path, cabPath);
+  EXPECT_EQ(log[1].Header("Range"), "bytes=" + std::to_string(kept) + "-");
+  EXPECT_FALSE(log[1].Header("If-Range").empty());
+}
+
+// A server that never answers, stops in the middle of a package or trickles it ends
+// that package with an error within the limits, and the run goes on and ends.
+TEST_F(UpdateNetwork, StalledPackagesEndWithinTheLimitsAndTheRunGoesOn) {
+  const std::pair<std::string, std::string> stalls[] = {{"hang", "1"}, {"stall", "30000"}, {"trickle", "0.2"}};
+  for (const auto& [option, value] : stalls) {
+    Release(option + ".dat", Bytes(100000, 4));
+    server.SetRule("/downloads/" + option + ".dat.cab", option, value);
+  }
+  Release("good.dat", "good");
+  std::vector<std::string> errors;
+  std::vector<std::chrono::steady_clock::time_point> starts;
+  const auto began = std::chrono::steady_clock::now();
+  Run([&](TMainForm& f) {
+    f.UpdateFiles.Limits.receiveMs = 1500;
+    f.UpdateFiles.Limits.rateWindowMs = 2000;
+    f.UpdateFiles.OnErrorInfo = [&](TObject*, int code, const std::string&) { errors.push_back(std::to_string(code)); };
+    f.UpdateFiles.OnFileStart = [&](TObject*, int) { starts.push_back(std::chrono::steady_clock::now()); };
+  });
+  EXPECT_EQ(errors, (std::vector<std::string>{"12002", "12002", "12002"}));
+  EXPECT_EQ(Read("good.dat"), "good");
+  for (const auto& [option, value] : stalls) EXPECT_FALSE(test::FileExists(install.File(option + ".dat")));
+  ASSERT_EQ(starts.size(), 4u);
+  for (std::size_t i = 0; i + 1 < starts.size(); ++i)
+    EXPECT_LT(std::chrono::duration<double>(starts[i + 1] - starts[i]).count(), 2.0 + 10) << "package " << i;
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count(), 60);
+}
+
+// Every rename that installs a file (the manifest, a staged package, every unpacked
+// entry) comes after the flush of that file's data, and the flush of its directory
+// after it.
+TEST_F(UpdateNetwork, EveryInstalledFileIsFlushedBeforeItsRename) {
+  class Recording : public test::ForwardingFiles {
+   public:
+    std::vector<std::string> calls;
+    std::map<plat::FileHandle, std::string> paths;
+    plat::FileHandle CreateTempFileIn(const std::string& d, const std::string& p, const std::string& s,
+                                      std::string* path) override {
+      const plat::FileHandle h = real.CreateTempFileIn(d, p, s, path);
+      paths[h] = *path;
+      return h;
+    }
+    plat::FileHandle CreateFileA(const std::string& p, plat::FileAccess a, plat::FileCreate c) override {
+      const plat::FileHandle h = real.CreateFileA(p, a, c);
+      paths[h] = p;
+      return h;
+    }
+    bool WriteFile(plat::FileHandle h, const void* b, std::uint32_t n, std::uint32_t* w) override {
+      calls.push_back("write " + paths[h]);
+      return real.WriteFile(h, b, n, w);
+    }
+    bool FlushFileBuffers(plat::FileHandle h) override {
+      calls.push_back("flush " + paths[h]);
+      return real.FlushFileBuffers(h);
+    }
+    bool CloseHandle(plat::FileHandle h) override {
+      calls.push_back("close " + paths[h]);
+      return real.CloseHandle(h);
+    }
+    bool MoveFileReplace(const std::string& s, const std::string& t) override {
+      calls.push_back("move " + s + " > " + t);
+      return real.MoveFileReplace(s, t);
+    }
+    bool FlushDirectory(const std::string& d) override {
+      calls.push_back("flushdir " + d);
+      return real.FlushDirectory(d);
+    }
+  } files;
+  plat::ScopedSeam<plat::Files> seam(files);
+  Release("a.dll", Bytes(200000, 5));
+  Release("sub\\b.dll", Bytes(1000, 6));
+  Run();
+  EXPECT_EQ(Read("a.dll"), Bytes(200000, 5));
+  EXPECT_EQ(Read("sub\\b.dll"), Bytes(1000, 6));
+
+  std::vector<std::string> installed;
+  for (std::size_t i = 0; i < files.calls.size(); ++i) {
+    const std::string& call = files.calls[i];
+    if (call.rfind("move ", 0) != 0) continue;
+    const std::string source = call.substr(5, call.find(" > ") - 5);
+    const std::string target = call.substr(call.find(" > ") + 3);
+    installed.push_back(target);
+    // Backwards from the rename: the close, before it the flush, and no write between.
+    std::size_t j = i;
+    while (j > 0 && files.calls[j - 1] != "close " + source) --j;
+    ASSERT_GT(j, 1u) << call;
+    EXPECT_EQ(files.calls[j - 2], "flush " + source) << call;
+    ASSERT_LT(i + 1, files.calls.size());
+    EXPECT_EQ(files.calls[i + 1], "flushdir " + DirectoryOf(target)) << call;
+  }
+  // The manifest, two staged packages and the two files unpacked from them.
+  EXPECT_EQ(installed.size(), 5u);
+  EXPECT_EQ(std::count(installed.begin(), installed.end(), install.File("a.dll")), 1);
+}
+
+}  // namespace
