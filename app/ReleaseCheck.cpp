@@ -4,6 +4,7 @@
 
 #include "app/MainUser.h"
 #include "install/LocalFiles.h"
+#include "install/StagedFile.h"
 #include "platform/Clock.h"
 #include "platform/Crypto.h"
 #include "platform/Files.h"
@@ -33,18 +34,15 @@ bool ReadSmallFile(const std::string& path, std::uint64_t limit, std::string* te
 }
 
 // Replaces path with text in one step, so a killed run leaves the old record or the new.
-bool WriteRecord(const std::string& dir, const std::string& path, const std::string& text) {
-  plat::Files& files = plat::files();
-  std::string temp;
-  const plat::FileHandle h = files.CreateTempFileIn(dir, &temp);
-  if (h == plat::kInvalidFile) return false;
-  std::uint32_t written = 0;
-  bool ok = files.WriteFile(h, text.data(), static_cast<std::uint32_t>(text.size()), &written) &&
-            written == text.size() && files.FinishInstalledFile(h, path);
-  ok = files.CloseHandle(h) && ok;
-  if (ok && files.MoveFileReplace(temp, path)) return true;
-  files.DeleteFileA(temp);
-  return false;
+bool WriteRecord(const std::string& path, const std::string& text) {
+  StagedFile file;
+  if (!file.Create(path)) return false;
+  try {
+    file.Write(text.data(), static_cast<std::uint32_t>(text.size()));
+  } catch (const std::exception&) {
+    return false;
+  }
+  return file.Commit();
 }
 
 std::string Describe(const std::string& expectedSha, std::uint64_t expectedSize, const std::string& sha,
@@ -89,7 +87,7 @@ std::string ReleaseCheck::CheckRelease(const std::string& appDir, std::int64_t n
   if (r.serial < highest)
     return "the release is older (serial " + std::to_string(r.serial) + ") than one already accepted (serial " +
            std::to_string(highest) + ")";
-  if (r.serial > highest && !WriteRecord(appDir, recordPath, std::to_string(r.serial) + "\n"))
+  if (r.serial > highest && !WriteRecord(recordPath, std::to_string(r.serial) + "\n"))
     return std::string("the serial of the release could not be recorded in ") + kSerialRecordName;
   release_ = std::move(r);
   return {};

@@ -228,7 +228,9 @@ bool TWebCopy::HttpDownload(int idx, const std::string& URL, const std::string& 
     return false;
   }
   if (tooLong) {
+    // Nothing of it is kept for a later call: the rest would be as unwanted.
     file.Discard();
+    PartialDownload::Remove(target);
     request.Close();
     ReportError(TransferError::kTooLong,
                 "The file is longer than the " + std::to_string(maxSize) + " bytes it may have; the download was stopped");

@@ -135,8 +135,10 @@ void WriteTextFile(const std::string& path, const std::string& text, bool isPriv
   std::string temp = path + ".tmp";
   plat::FileHandle h = plat::kInvalidFile;
   if (isPrivate) {
-    const std::string dir = FromPath(ToPath(path).parent_path());
-    h = files.CreateTempFileIn(dir.empty() ? dir : dir + plat::kPathDelim, &temp);
+    const fs::path target = ToPath(path);
+    const std::string dir = FromPath(target.parent_path());
+    h = files.CreateTempFileIn(dir.empty() ? dir : dir + plat::kPathDelim, FromPath(target.filename()) + ".",
+                               ".tmp", &temp);
   } else {
     h = files.CreateFileA(temp, plat::FileAccess::Write, plat::FileCreate::CreateAlways);
   }
