@@ -42,7 +42,7 @@ class BoxCloser {
   BoxCloser() : thread_([this] { Watch(); }) {}
   ~BoxCloser() {
     stop_ = true;
-    thread_.join();
+    if (thread_.joinable()) thread_.join();
   }
   std::vector<std::string> Texts() {
     stop_ = true;
