@@ -15,7 +15,12 @@ nolt-mkpatch keygen), by openssl: an updater built with its public key (the
 tests' nolt-patch-setup-signed with tests/e2e/keys/test-release.key) then fetches
 and checks the signature file on every run, and one without a key ignores it.
 
-Usage: update_bench.py UPDATER [UPDATER...] [--port N] [--files N] [--total BYTES] [--runs N] [--key KEYFILE]
+With --changed N and --mkpatch, the release is packed by nolt-mkpatch and the
+first N files are made different before every run, so that each run fetches and
+installs N packages; cat then reads the N packages and the N new files.
+
+Usage: update_bench.py UPDATER [UPDATER...] [--port N] [--files N] [--total BYTES] [--runs N]
+                       [--changed N --mkpatch NOLT_MKPATCH] [--key KEYFILE]
   --port: the port of the base URL compiled into the updaters; by default read
           from the CMakeCache.txt of the build beside the updater's bin/.
 """
@@ -88,8 +93,14 @@ def main() -> int:
     ap.add_argument("--files", type=int, default=10000)
     ap.add_argument("--total", type=int, default=1 << 30)
     ap.add_argument("--runs", type=int, default=5)
+    ap.add_argument("--changed", type=int, default=0)
+    ap.add_argument("--mkpatch")
     ap.add_argument("--key")
     args = ap.parse_args()
+    if args.changed and not args.mkpatch:
+        sys.exit("--changed needs --mkpatch")
+    if args.changed and args.key:
+        sys.exit("--key signs a release with nothing to do; it does not go with --changed")
     port = args.port or base_url_port(args.updaters)
 
     root = tempfile.mkdtemp(prefix="nolt-update-bench-")
@@ -100,7 +111,7 @@ def main() -> int:
         size = args.total // args.files
         lines = []
         names = []
-        packages = []
+        signed_packages = []
         block = os.urandom(1 << 20)
         for i in range(args.files):
             name = "d%02d\\f%05d.bin" % (i % 50, i)
@@ -115,14 +126,26 @@ def main() -> int:
             names.append(path)
             if args.key:
                 # Stands for the package's statement: the same length of line.
-                packages.append((name + ".cab", len(data), hashlib.sha256(data).hexdigest()))
-        with open(os.path.join(www, "nolt-patch-updater.txt"), "w", newline="") as f:
-            f.writelines(lines)
+                signed_packages.append((name + ".cab", len(data), hashlib.sha256(data).hexdigest()))
+        if args.changed:
+            subprocess.run([args.mkpatch, install, www], check=True, stdout=subprocess.DEVNULL)
+            with open(os.path.join(www, "nolt-patch-updater.txt"), "rb") as f:
+                lines = [f.read().decode()]
+        else:
+            with open(os.path.join(www, "nolt-patch-updater.txt"), "w", newline="") as f:
+                f.writelines(lines)
         signature_size = 0
         if args.key:
             sig_path = os.path.join(www, "nolt-patch-updater.sig")
-            sign_release(args.key, "".join(lines).encode(), packages, sig_path)
+            sign_release(args.key, "".join(lines).encode(), signed_packages, sig_path)
             signature_size = os.path.getsize(sig_path)
+        changed = names[:args.changed]
+        packages = [os.path.join(www, os.path.relpath(n, install) + ".cab") for n in changed]
+
+        def make_old():
+            for n in changed:
+                with open(n, "wb") as f:
+                    f.write(b"old")
         updaters = []
         for i, u in enumerate(args.updaters):
             updaters.append(os.path.join(install, os.path.basename(u) + (".%d" % i if i else "")))
@@ -135,7 +158,8 @@ def main() -> int:
                 super().__init__(*a, directory=os.path.join(root, "www"), **k)
 
             def do_GET(self):
-                if self.path.endswith("/nolt-patch-updater.txt"):
+                # The signature file is fetched by a keyed updater only.
+                if not self.path.endswith("/nolt-patch-updater.sig"):
                     Counter.requests += 1
                 super().do_GET()
 
@@ -156,6 +180,7 @@ def main() -> int:
         env.pop("WAYLAND_DISPLAY", None)
 
         def run_updater(updater):
+            make_old()
             t = time.perf_counter()
             r = subprocess.run([updater], cwd=install, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
             dt = time.perf_counter() - t
@@ -166,7 +191,7 @@ def main() -> int:
         def run_cat():
             t = time.perf_counter()
             # xargs batches the paths; cat reads every file once, as the check does.
-            p = subprocess.run(["xargs", "-0", "cat"], input=b"\0".join(n.encode() for n in names),
+            p = subprocess.run(["xargs", "-0", "cat"], input=b"\0".join(n.encode() for n in names + packages),
                                stdout=subprocess.DEVNULL)
             dt = time.perf_counter() - t
             if p.returncode != 0:
@@ -177,15 +202,15 @@ def main() -> int:
         for updater in updaters:
             run_updater(updater)  # warm the page cache and check that nothing is fetched
         requests_before = Counter.requests
-        if any(f.endswith(".cab") for _, _, fs in os.walk(install) for f in fs):
-            sys.exit("the updater fetched something: the manifest does not match")
+        if any(f.endswith(".cab") or f.startswith(".nolt") for _, _, fs in os.walk(install) for f in fs):
+            sys.exit("the updater left a package or a temporary file behind")
         u, c = [[] for _ in updaters], []
         for _ in range(args.runs):
             for i, updater in enumerate(updaters):
                 u[i].append(run_updater(updater))
             c.append(run_cat())
         server.shutdown()
-        expected = args.runs * len(updaters)
+        expected = args.runs * len(updaters) * (1 + args.changed)
         if Counter.requests - requests_before != expected:
             sys.exit("expected one manifest request per run, got %d for %d runs"
                      % (Counter.requests - requests_before, expected))
@@ -195,8 +220,8 @@ def main() -> int:
             print("signature file: %d bytes" % signature_size)
         for name, times in zip(args.updaters, u):
             mu = statistics.median(times)
-            print("updater %s (nothing to do): median %.3f s  (min %.3f)  ratio to cat %.2f"
-                  % (name, mu, min(times), mu / mc))
+            print("updater %s (%s): median %.3f s  (min %.3f)  ratio to cat %.2f"
+                  % (name, "%d packages" % args.changed if args.changed else "nothing to do", mu, min(times), mu / mc))
         print("cat of the same files: median %.3f s  (min %.3f)" % (mc, min(c)))
         return 0
     finally:
