@@ -60,7 +60,8 @@ std::string Printable(const std::string& name) {
 
 }  // namespace
 
-TMainForm::TMainForm(const std::string& description) : DownloadBaseURL(NOLT_DOWNLOAD_BASE_URL) {
+TMainForm::TMainForm(const std::string& description, const std::string& releaseKey)
+    : DownloadBaseURL(NOLT_DOWNLOAD_BASE_URL), Release(releaseKey) {
   const FormObject form = ReadForm(description);
   if (form.className != "TMainForm") throw EFormError("the description is not of a TMainForm");
   Name = form.name;
@@ -96,10 +97,19 @@ TMainForm::TMainForm(const std::string& description) : DownloadBaseURL(NOLT_DOWN
     else throw EFormError("MainForm: unknown component " + child.name + ": " + child.className);
   }
   if (WebCopyMain.Items.Count() != 1) throw EFormError("WebCopyMain must hold the manifest item");
+  if (Release.Enabled()) {
+    // The signature file comes after the manifest, in the same run, into AppDir.
+    TWebCopyItem& sig = WebCopyMain.Items.Add();
+    sig.TargetFilename = kSignatureName;
+    sig.URL = DownloadBaseURL + kSignatureName;
+  }
 
   // Not part of the description: these handlers only note what the transfers did,
   // for the exit status and the lines of a headless run.
-  const auto noteError = [this](TObject*, int, const std::string& text) { transferError_ = text; };
+  const auto noteError = [this](TObject*, int code, const std::string& text) {
+    transferError_ = text;
+    transferCode_ = code;
+  };
   const auto noteUnreachable = [this](TObject*, const std::string&) {
     transferError_ = "no answer from the server: " + InternetErrorText(plat::internet().GetLastError());
   };
@@ -139,6 +149,15 @@ void TMainForm::ReportFailure(const std::string& text) {
   if (!plat::ui().HasDisplay()) plat::ui().MessageBoxA(text, plat::ui().ApplicationTitle(), plat::kMbOk);
 }
 
+void TMainForm::ReportRefusal(const std::string& text) {
+  if (plat::ui().HasDisplay()) {
+    Failures.push_back(text);
+    plat::ui().MessageBoxA(text, plat::ui().ApplicationTitle(), plat::kMbOk | plat::kMbIconError);
+  } else {
+    ReportFailure(text);
+  }
+}
+
 void TMainForm::FormCreate(TObject*) {
   const std::string exe = plat::files().ExecutablePath();
   AppDir = exe.substr(0, exe.find_last_of(plat::kPathDelim) + 1);
@@ -151,6 +170,7 @@ void TMainForm::FormShow(TObject*) {
   ReadManifestEntries();
   // What a killed run of ours left goes before anything else is written.
   SweepLeftovers(AppDir, Names);
+  CheckRelease();
   QueuePackages();
   RunPackages();
   CheckInstallation();
@@ -162,6 +182,11 @@ void TMainForm::FormShow(TObject*) {
 void TMainForm::DownloadManifest() {
   // Whatever manifest is present afterwards is read, also one left by an earlier run.
   WebCopyMain.Items[0].TargetDir = AppDir;
+  if (Release.Enabled()) {
+    // A signature file left by an earlier run never vouches for this run's manifest.
+    WebCopyMain.Items[1].TargetDir = AppDir;
+    if (FileExists(AppDir + kSignatureName)) plat::files().DeleteFileA(AppDir + kSignatureName);
+  }
   transferError_.clear();
   WebCopyMain.Execute();
   // The run goes on with whatever manifest is there, but it has failed. An empty
@@ -176,6 +201,16 @@ void TMainForm::ReadManifestEntries() {
   if (FileExists(path)) ReadManifest(path, Names, Checksums);
 }
 
+void TMainForm::CheckRelease() {
+  if (!Release.Enabled()) return;
+  const std::string why = Release.CheckRelease(AppDir, UnixTimeNow());
+  if (why.empty()) return;
+  // Nothing of a release that fails its check is installed.
+  Names.clear();
+  Checksums.clear();
+  ReportRefusal("The update was refused: " + why + ". Nothing was installed; every file was left unchanged.");
+}
+
 void TMainForm::QueuePackages() {
   packages_.clear();
   const std::size_t n = Names.size();
@@ -188,7 +223,13 @@ void TMainForm::QueuePackages() {
                       " is refused: it names no file that may be installed in this directory");
         break;
       case EntryState::Queued: {
+        if (Release.Enabled() && !Release.Package(name + ".cab")) {
+          ReportRefusal("The package of " + Printable(name) +
+                        " was refused: the signature file names no such package. The file was left unchanged.");
+          break;
+        }
         TWebCopyItem& item = UpdateFiles.Items.Add();
+        if (Release.Enabled()) item.MaxSize = static_cast<std::int64_t>(Release.Package(name + ".cab")->size);
         // The package arrives in the staging folder under a name of ours.
         item.TargetDir = StagingDir(AppDir);
         item.TargetFilename = StagedPackageName(name);
@@ -214,7 +255,7 @@ void TMainForm::CheckInstallation() {
   // now has its checksum; the others matched before, and no refused name passes.
   for (const Package& p : packages_) {
     const std::string& name = Names[p.entry];
-    if (EntryMatches(AppDir, name, Checksums[p.entry])) continue;
+    if (EntryMatches(AppDir, name, Checksums[p.entry]) || p.refused) continue;
     const std::string why = !p.problem.empty() ? p.problem
                             : !p.done          ? "the download was cancelled"
                                                : "its package did not install the file the manifest lists";
@@ -245,6 +286,7 @@ void TMainForm::LaunchApplication() {
 
 void TMainForm::UpdateFilesFileStart(TObject*, int idx) {
   transferError_.clear();
+  transferCode_ = 0;
   if (static_cast<std::size_t>(idx) < packages_.size())
     packages_[idx].foundBefore = FileExists(UpdateFiles.Items[idx].TargetDir + UpdateFiles.Items[idx].TargetFilename);
 }
@@ -255,12 +297,34 @@ void TMainForm::UpdateFilesFileDone(TObject*, int idx) {
   Package& p = static_cast<std::size_t>(idx) < packages_.size() ? packages_[idx] : unlisted;
   p.done = true;
   p.problem = transferError_;
+  const std::string packageName = &p == &unlisted ? item.TargetFilename : Names[p.entry] + ".cab";
+  if (!item.Success && transferCode_ == TransferError::kTooLong) {
+    // Only an item with a signed size has a limit; the transfer has deleted what came.
+    p.refused = true;
+    ReportRefusal("The package " + Printable(packageName) + " was refused: it is longer than the " +
+                  std::to_string(item.MaxSize) +
+                  " bytes the signature states, and its download was stopped there. The package was deleted "
+                  "unopened; the file was left unchanged.");
+    return;
+  }
   // Only a package that this run's transfer put there is unpacked and deleted, whether
   // the unpacking succeeds or not. A failed transfer leaves the path as it found it,
   // and a file that was there before is not ours to unpack or delete.
   const std::string path = item.TargetDir + item.TargetFilename;
   const bool written = item.Success || !p.foundBefore;
   if (!written || !FileExists(path)) return;
+  if (Release.Enabled()) {
+    const std::string why = Release.CheckPackage(&p == &unlisted ? std::string() : packageName, path);
+    if (!why.empty()) {
+      // Deleted unopened: nothing of a package that fails its check is unpacked.
+      plat::files().DeleteFileA(path);
+      p.problem = "its package was refused: " + why;
+      p.refused = true;
+      ReportRefusal("The package " + Printable(packageName) + " was refused: " + why +
+                    ". The package was deleted unopened; the file was left unchanged.");
+      return;
+    }
+  }
   CAB.CABFile = path;
   CAB.ReadContents();
   CAB.TargetPath = AppDir;

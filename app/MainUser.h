@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "app/ReleaseCheck.h"
 #include "cabfiles/cabfiles.h"
 #include "core/Component.h"
 #include "platform/Ui.h"
@@ -20,7 +21,9 @@ extern const char* const kApplicationTitle;  // "NOLT-Patch-Setup"
 class TMainForm : public TComponent {
  public:
   // Creates the form and its components from the form description, then FormCreate.
-  explicit TMainForm(const std::string& description);
+  // releaseKey: the text of the vendor's public key file, or empty for an updater that
+  // takes releases unsigned.
+  explicit TMainForm(const std::string& description, const std::string& releaseKey = "");
   ~TMainForm() override;
 
   // Makes the window visible; the message loop then fires FormShow.
@@ -37,6 +40,7 @@ class TMainForm : public TComponent {
   // The steps of FormShow, in order.
   void DownloadManifest();
   void ReadManifestEntries();
+  void CheckRelease();
   void QueuePackages();
   void RunPackages();
   void CheckInstallation();
@@ -50,6 +54,7 @@ class TMainForm : public TComponent {
 
   std::string AppDir;
   std::string DownloadBaseURL;  // NOLT_DOWNLOAD_BASE_URL, fixed when the program is built
+  ReleaseCheck Release;         // NOLT_RELEASE_PUBLIC_KEY, fixed when the program is built
   std::vector<std::string> Names;
   std::vector<std::string> Checksums;
 
@@ -69,6 +74,9 @@ class TMainForm : public TComponent {
   // run always did, and only the exit status tells; without one it is a line on
   // standard error, where the headless view writes its message boxes.
   void ReportFailure(const std::string& text);
+  // A refusal of the release check: an error box with a display, a line without one;
+  // the run goes on either way, with what was verified.
+  void ReportRefusal(const std::string& text);
 
   // A queued package: its manifest entry, whether a file was at its path before its
   // transfer began, whether its transfer ended (OnFileDone), and why it failed.
@@ -76,10 +84,12 @@ class TMainForm : public TComponent {
     std::size_t entry = 0;
     bool foundBefore = false;
     bool done = false;
+    bool refused = false;  // by the release check, which has reported it
     std::string problem;
   };
   std::vector<Package> packages_;  // one per item of UpdateFiles
   std::string transferError_;      // the last error a transfer reported
+  int transferCode_ = 0;           // and its code
   plat::WindowModel window_;
   plat::WindowId windowId_ = plat::kNoWindow;
 };

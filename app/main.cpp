@@ -6,6 +6,10 @@
 #include "app/MainUser.h"
 #include "platform/Ui.h"
 
+#ifndef NOLT_RELEASE_PUBLIC_KEY
+#error "NOLT_RELEASE_PUBLIC_KEY must be defined by the build (empty for unsigned releases)"
+#endif
+
 extern const char* const kMainFormDescription;
 
 int main() {
@@ -13,7 +17,7 @@ int main() {
   ui.InitializeApplication();
   ui.SetApplicationTitle(nolt::kApplicationTitle);
   try {
-    nolt::TMainForm form(kMainFormDescription);
+    nolt::TMainForm form(kMainFormDescription, NOLT_RELEASE_PUBLIC_KEY);
     form.Show();
     ui.RunMessageLoop();
     // 0 only when the installation matches the manifest at the end of the run.

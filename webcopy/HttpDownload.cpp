@@ -173,12 +173,17 @@ bool TWebCopy::HttpDownload(int idx, const std::string& URL, const std::string& 
     std::uint32_t index = 0;
     net.HttpQueryInfoA(request.Get(), kQueryLength, &total, &length, &index);
   }
+  // A file that may not pass a size is given up as soon as it would, whatever the
+  // server announces or keeps sending.
+  const std::int64_t maxSize = idx >= 0 && idx < Items.Count() ? Items[idx].MaxSize : -1;
+  const auto passes = [maxSize](std::uint64_t size) { return maxSize >= 0 && size > static_cast<std::uint64_t>(maxSize); };
+  bool tooLong = passes(offset + total);
   std::uint64_t done = 0;
   const std::uint32_t start = plat::sysClock().GetTickCount();
   RateWatch rate(Limits, start);
   std::uint32_t count = kBlockSize;
   std::uint32_t failure = 0;  // why the reading stopped early
-  while (count != 0 && !Cancelled) {
+  while (count != 0 && !Cancelled && !tooLong) {
     PumpMessages();
     // Only what has arrived is read, so that a trickling server returns control
     // here after every piece and the rate rule can end it.
@@ -201,6 +206,10 @@ bool TWebCopy::HttpDownload(int idx, const std::string& URL, const std::string& 
       failure = plat::kErrorHttpInvalidServerResponse;
       break;
     }
+    if (passes(offset + done + count)) {
+      tooLong = true;
+      break;
+    }
     if (count > 0) file.Append(count);
     done += count;
     UpdateProgress(offset + done, total == 0 ? 0 : static_cast<std::uint32_t>(offset + total), start, DlgDwnload);
@@ -216,6 +225,15 @@ bool TWebCopy::HttpDownload(int idx, const std::string& URL, const std::string& 
 
   if (Cancelled) {
     stopEarly();
+    return false;
+  }
+  if (tooLong) {
+    // Nothing of it is kept for a later call: the rest would be as unwanted.
+    file.Discard();
+    PartialDownload::Remove(target);
+    request.Close();
+    ReportError(TransferError::kTooLong,
+                "The file is longer than the " + std::to_string(maxSize) + " bytes it may have; the download was stopped");
     return false;
   }
   // A broken connection, a stall, a crawl, or a body that ends short of its

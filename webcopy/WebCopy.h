@@ -49,6 +49,7 @@ inline constexpr int kCreateTarget = 3;    // the local target cannot be created
 inline constexpr int kReadSource = 4;      // reading the source failed
 inline constexpr int kWriteTarget = 5;     // writing the target failed
 inline constexpr int kConnect = 6;         // no connection to the server
+inline constexpr int kTooLong = 7;         // an HTTP body passed the item's MaxSize
 }  // namespace TransferError
 
 class TWebCopyItems;
@@ -84,6 +85,10 @@ class TWebCopyItem : public TObject {
   std::string URL;
   std::string HTTPUserID;
   std::string HTTPPassword;
+
+  // Not stored in a form description: when not negative, an HTTP download fails as
+  // soon as the file would pass this many bytes, and nothing of it is kept.
+  std::int64_t MaxSize = -1;
 
   // Results of the item's last transfer; not stored in a form description.
   bool Success = false;

@@ -10,16 +10,22 @@ ratio (updater time / cat time) says how close the check is to reading.
 Several updaters (two builds, say) are timed in the same run, in turns, over the
 same installation; their base URLs must name the same port.
 
+With --key, the release is also signed with that secret key (a file of
+nolt-mkpatch keygen), by openssl: an updater built with its public key (the
+tests' nolt-patch-setup-signed with tests/e2e/keys/test-release.key) then fetches
+and checks the signature file on every run, and one without a key ignores it.
+
 With --changed N and --mkpatch, the release is packed by nolt-mkpatch and the
 first N files are made different before every run, so that each run fetches and
 installs N packages; cat then reads the N packages and the N new files.
 
 Usage: update_bench.py UPDATER [UPDATER...] [--port N] [--files N] [--total BYTES] [--runs N]
-                       [--changed N --mkpatch NOLT_MKPATCH]
+                       [--changed N --mkpatch NOLT_MKPATCH] [--key KEYFILE]
   --port: the port of the base URL compiled into the updaters; by default read
           from the CMakeCache.txt of the build beside the updater's bin/.
 """
 import argparse
+import hashlib
 import http.server
 import os
 import re
@@ -36,6 +42,30 @@ import zlib
 def checksum_text(data: bytes) -> str:
     crc = zlib.crc32(data) & 0xFFFFFFFF
     return "0" if crc == 0 else "%06X" % crc
+
+
+def sign_release(key_file, manifest: bytes, packages, out_path):
+    """Writes the signature file of a release: the manifest and the packages (name,
+    bytes) stated by SHA-256 and size, signed with Ed25519 by openssl."""
+    now = int(time.time())
+    body = "NOLT release signature 1\nserial %d\nexpires %d\n" % (now, now + 86400)
+    body += "manifest %d %s\n" % (len(manifest), hashlib.sha256(manifest).hexdigest())
+    for name, size, digest in packages:
+        body += "package %d %s %s\n" % (size, digest, name)
+    with open(key_file) as f:
+        seed = bytes.fromhex(f.read().strip())
+    # The PKCS#8 form of an Ed25519 seed: a fixed prefix and the 32 bytes.
+    der = bytes.fromhex("302e020100300506032b657004220420") + seed
+    with tempfile.TemporaryDirectory() as tmp:
+        key_der, body_file = os.path.join(tmp, "key.der"), os.path.join(tmp, "body")
+        with open(key_der, "wb") as f:
+            f.write(der)
+        with open(body_file, "wb") as f:
+            f.write(hashlib.sha256(body.encode()).digest())  # what the key signs
+        sig = subprocess.run(["openssl", "pkeyutl", "-sign", "-rawin", "-keyform", "DER", "-inkey", key_der,
+                              "-in", body_file], check=True, capture_output=True).stdout
+    with open(out_path, "w", newline="") as f:
+        f.write(body + "signature %s\n" % sig.hex())
 
 
 def base_url_port(updaters) -> int:
@@ -65,9 +95,12 @@ def main() -> int:
     ap.add_argument("--runs", type=int, default=5)
     ap.add_argument("--changed", type=int, default=0)
     ap.add_argument("--mkpatch")
+    ap.add_argument("--key")
     args = ap.parse_args()
     if args.changed and not args.mkpatch:
         sys.exit("--changed needs --mkpatch")
+    if args.changed and args.key:
+        sys.exit("--key signs a release with nothing to do; it does not go with --changed")
     port = args.port or base_url_port(args.updaters)
 
     root = tempfile.mkdtemp(prefix="nolt-update-bench-")
@@ -78,6 +111,7 @@ def main() -> int:
         size = args.total // args.files
         lines = []
         names = []
+        signed_packages = []
         block = os.urandom(1 << 20)
         for i in range(args.files):
             name = "d%02d\\f%05d.bin" % (i % 50, i)
@@ -90,6 +124,9 @@ def main() -> int:
                 f.write(data)
             lines.append("%s:%s\r\n" % (name, checksum_text(data)))
             names.append(path)
+            if args.key:
+                # Stands for the package's statement: the same length of line.
+                signed_packages.append((name + ".cab", len(data), hashlib.sha256(data).hexdigest()))
         if args.changed:
             subprocess.run([args.mkpatch, install, www], check=True, stdout=subprocess.DEVNULL)
             with open(os.path.join(www, "nolt-patch-updater.txt"), "rb") as f:
@@ -97,6 +134,11 @@ def main() -> int:
         else:
             with open(os.path.join(www, "nolt-patch-updater.txt"), "w", newline="") as f:
                 f.writelines(lines)
+        signature_size = 0
+        if args.key:
+            sig_path = os.path.join(www, "nolt-patch-updater.sig")
+            sign_release(args.key, "".join(lines).encode(), signed_packages, sig_path)
+            signature_size = os.path.getsize(sig_path)
         changed = names[:args.changed]
         packages = [os.path.join(www, os.path.relpath(n, install) + ".cab") for n in changed]
 
@@ -116,7 +158,9 @@ def main() -> int:
                 super().__init__(*a, directory=os.path.join(root, "www"), **k)
 
             def do_GET(self):
-                Counter.requests += 1
+                # The signature file is fetched by a keyed updater only.
+                if not self.path.endswith("/nolt-patch-updater.sig"):
+                    Counter.requests += 1
                 super().do_GET()
 
             def log_message(self, *a):
@@ -172,6 +216,8 @@ def main() -> int:
                      % (Counter.requests - requests_before, expected))
         mc = statistics.median(c)
         print("files %d, total %.1f MiB, runs %d, port %d" % (args.files, size * args.files / 2**20, args.runs, port))
+        if args.key:
+            print("signature file: %d bytes" % signature_size)
         for name, times in zip(args.updaters, u):
             mu = statistics.median(times)
             print("updater %s (%s): median %.3f s  (min %.3f)  ratio to cat %.2f"

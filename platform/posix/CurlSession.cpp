@@ -114,6 +114,13 @@ Session::~Session() {
   if (share) curl_share_cleanup(share);
 }
 
+std::string& TestAuthorities() {
+  static std::string file;
+  return file;
+}
+
+void TrustOnlyAuthoritiesIn(const std::string& caFile) { TestAuthorities() = caFile; }
+
 CURL* Session::TakeEasy() {
   CURL* e = spare;
   spare = nullptr;
@@ -131,6 +138,11 @@ CURL* Session::TakeEasy() {
     curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, static_cast<long>((receiveTimeoutMs + 999) / 1000));
   }
+  // Certificates are always checked, against the system's store; only a test may
+  // name the authorities it trusts instead (TrustOnlyAuthoritiesIn).
+  curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
+  if (!TestAuthorities().empty()) curl_easy_setopt(e, CURLOPT_CAINFO, TestAuthorities().c_str());
   // Proxy: PRECONFIG leaves libcurl to read http_proxy, https_proxy and no_proxy
   // (the system's settings on Linux); PROXY names it; DIRECT uses none.
   if (accessType == kInternetOpenTypeProxy) {

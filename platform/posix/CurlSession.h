@@ -97,6 +97,13 @@ struct Session final : Handle {
   std::set<Transfer*> transfers;
 };
 
+// For the tests only: the certificate authorities of caFile are trusted instead of
+// the system's store by every transfer started afterwards, so a test can serve HTTPS
+// with a certificate of a test authority that nothing else trusts. The programs never
+// call it; there is no way to turn the certificate check off.
+void TrustOnlyAuthoritiesIn(const std::string& caFile);
+std::string& TestAuthorities();
+
 // Marks the transfers of the session that libcurl reports as finished.
 void CollectDone(Session& s);
 

@@ -9,6 +9,7 @@ of the program's own CRC code.
 """
 import argparse
 import filecmp
+import hashlib
 import os
 import random
 import shutil
@@ -287,6 +288,83 @@ class Runs(unittest.TestCase):
         self.assertEqual(h["name"], "ünïcode.txt".encode())
         self.assertEqual(h["attribs"], 0xA0, "archive, and the name flagged as UTF-8")
         self.assertEqual(cabextract_list(os.path.join(self.out, "ünïcode.txt.cab")), [(6, "ünïcode.txt")])
+
+
+class Signing(unittest.TestCase):
+    """keygen and --sign. That the signature verifies is shown by the updater's tests."""
+
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="nolt-mkpatch-sign-")
+        self.release = os.path.join(self.tmp, "rel")
+        self.out = os.path.join(self.tmp, "out")
+        self.key = os.path.join(self.tmp, "vendor.key")
+        write(os.path.join(self.release, "a.txt"), b"first\n")
+        write(os.path.join(self.release, "sub", "b b.txt"), b"bee\n")
+
+    def tearDown(self):
+        shutil.rmtree(self.tmp)
+
+    def test_keygen_writes_a_private_key_and_never_replaces_one(self):
+        result = run("keygen", self.key)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with open(self.key) as f:
+            secret = f.read()
+        with open(self.key + ".pub") as f:
+            public = f.read()
+        for text in (secret, public):
+            self.assertRegex(text, r"^[0-9a-f]{64}\n$")
+        self.assertNotEqual(secret, public)
+        if KIND == "native":
+            self.assertEqual(os.stat(self.key).st_mode & 0o777, 0o600)
+        again = run("keygen", self.key)
+        self.assertEqual(again.returncode, 1)
+        with open(self.key) as f:
+            self.assertEqual(f.read(), secret, "an existing key is kept")
+        self.assertEqual(sorted(os.listdir(self.tmp)), ["rel", "vendor.key", "vendor.key.pub"], "no temporary left")
+
+    def test_sign_states_manifest_and_packages_and_refuses_bad_options(self):
+        self.assertEqual(run("keygen", self.key).returncode, 0)
+        before = int(time.time())
+        result = run("--sign", self.key, "--serial", "42", "--expires", "2", self.release, self.out)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with open(os.path.join(self.out, "nolt-patch-updater.sig"), "rb") as f:
+            lines = f.read().decode().split("\n")
+
+        def stated(name):
+            with open(os.path.join(self.out, name), "rb") as f:
+                data = f.read()
+            return "%d %s" % (len(data), hashlib.sha256(data).hexdigest())
+
+        self.assertEqual(lines[0:2], ["NOLT release signature 1", "serial 42"])
+        expires = int(lines[2].split(" ")[1])
+        self.assertTrue(before + 2 * 86400 <= expires <= int(time.time()) + 2 * 86400)
+        self.assertEqual(lines[3:6], ["manifest " + stated(MANIFEST), "package " + stated("a.txt.cab") + " a.txt.cab",
+                                      "package " + stated("sub/b b.txt.cab") + " sub\\b b.txt.cab"])
+        self.assertRegex(lines[6], r"^signature [0-9a-f]{128}$")
+        self.assertEqual(lines[7:], [""])
+
+        # A default serial is the time; an unsigned run writes no signature file.
+        other = os.path.join(self.tmp, "out2")
+        self.assertEqual(run("--sign", self.key, self.release, other).returncode, 0)
+        with open(os.path.join(other, "nolt-patch-updater.sig")) as f:
+            self.assertGreaterEqual(int(f.read().split("\n")[1].split(" ")[1]), before)
+        shutil.rmtree(other)
+        self.assertEqual(run(self.release, other).returncode, 0)
+        self.assertFalse(os.path.exists(os.path.join(other, "nolt-patch-updater.sig")))
+
+        # Wrong options are usage errors; a file that is no key fails before anything is written.
+        for args in (["--serial", "1", self.release, other], ["--sign", self.key, "--serial", "-1", self.release, other],
+                     ["--sign", self.key, "--expires", "x", self.release, other], ["--sign"], ["keygen"]):
+            with self.subTest(args=args):
+                self.assertEqual(run(*args).returncode, 2)
+        fresh = os.path.join(self.tmp, "out3")
+        bad = run("--sign", self.key + ".pub.missing", self.release, fresh)
+        self.assertEqual(bad.returncode, 1)
+        write(os.path.join(self.tmp, "junk.key"), b"not a key\n")
+        bad = run("--sign", os.path.join(self.tmp, "junk.key"), self.release, fresh)
+        self.assertEqual(bad.returncode, 1)
+        self.assertIn(b"not a secret key", bad.stderr)
+        self.assertFalse(os.path.exists(fresh), "refused before anything was written")
 
 
 def main():

@@ -38,7 +38,7 @@ int HttpRequestRecord::HeaderCount(const std::string& name) const {
   return n;
 }
 
-HttpServer::HttpServer(int port) {
+HttpServer::HttpServer(int port, bool tls) {
   std::filesystem::create_directory(dir_.path() / "www");
   WriteFile((dir_.path() / "rules.json").string(), "{}");
   // A fixed port may still be held by a server of another test that is ending:
@@ -46,7 +46,7 @@ HttpServer::HttpServer(int port) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(port ? 120 : 0);
   for (;;) {
     try {
-      Start(port);
+      Start(port, tls);
       return;
     } catch (const std::runtime_error&) {
       if (std::chrono::steady_clock::now() > deadline) throw;
@@ -57,12 +57,20 @@ HttpServer::HttpServer(int port) {
 
 HttpServer::~HttpServer() { Stop(); }
 
-void HttpServer::Start(int port) {
+void HttpServer::Start(int port, bool tls) {
   const auto portFile = dir_.path() / "port.txt";
-  process_ = SpawnPython({SupportScript("nolt_http_server.py"), "--root", UnixPath(dir_.path() / "www"), "--log",
-                    UnixPath(dir_.path() / "log.jsonl"), "--rules", UnixPath(dir_.path() / "rules.json"),
-                    "--port-file", UnixPath(portFile), "--lease", "--port", std::to_string(port)},
-                   dir_.path() / "server.out");
+  const auto tlsPortFile = dir_.path() / "tls-port.txt";
+  const std::string script = SupportScript("nolt_http_server.py");
+  std::vector<std::string> args = {script, "--root", UnixPath(dir_.path() / "www"), "--log",
+                                   UnixPath(dir_.path() / "log.jsonl"), "--rules", UnixPath(dir_.path() / "rules.json"),
+                                   "--port-file", UnixPath(portFile), "--lease", "--port", std::to_string(port)};
+  if (tls) {
+    // The server writes the TLS port before the plain one, so both are known together.
+    const std::string certs = script.substr(0, script.rfind('/')) + "/tls/";  // a Linux path
+    args.insert(args.end(), {"--tls-cert", certs + "server-cert.pem", "--tls-key", certs + "server-key.pem",
+                             "--tls-port-file", UnixPath(tlsPortFile)});
+  }
+  process_ = SpawnPython(args, dir_.path() / "server.out");
   // A loaded machine can take a few seconds to start python.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   while (std::chrono::steady_clock::now() < deadline) {
@@ -73,6 +81,7 @@ void HttpServer::Start(int port) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
+  if (port_ > 0 && tls) tlsPort_ = std::atoi(ReadFile(tlsPortFile.string()).c_str());
   if (port_ > 0) lease_ = OpenLease(port_, "GET /_lease HTTP/1.1\r\nHost: lease\r\n\r\n");
   if (lease_ < 0) {
     std::string out;
@@ -102,6 +111,10 @@ void HttpServer::Stop() {
 std::string HttpServer::HostPort() const { return "127.0.0.1:" + std::to_string(port_); }
 
 std::string HttpServer::Url(const std::string& path) const { return "http://" + HostPort() + path; }
+
+std::string HttpServer::TlsUrl(const std::string& path) const {
+  return "https://127.0.0.1:" + std::to_string(tlsPort_) + path;
+}
 
 void HttpServer::AddFile(const std::string& relPath, const std::string& bytes) { WriteFile(LocalPath(relPath), bytes); }
 

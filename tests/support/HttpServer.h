@@ -31,7 +31,10 @@ class HttpServer {
  public:
   // Starts the server on a free loopback port, or on the given one; throws
   // std::runtime_error when it does not come up.
-  explicit HttpServer(int port = 0);
+  // With tls, the server also serves the same files over HTTPS on a second port
+  // (TlsPort), with a certificate for 127.0.0.1 and localhost from the test authority
+  // of tests/support/tls, which only a test that asks for it trusts.
+  explicit HttpServer(int port = 0, bool tls = false);
   // Stops the server and waits for it to end.
   ~HttpServer();
   HttpServer(const HttpServer&) = delete;
@@ -42,6 +45,9 @@ class HttpServer {
   std::string HostPort() const;
   // "http://127.0.0.1:<port>" + path
   std::string Url(const std::string& path) const;
+  int TlsPort() const { return tlsPort_; }
+  // "https://127.0.0.1:<TLS port>" + path
+  std::string TlsUrl(const std::string& path) const;
 
   // Writes a file that the server serves at "/" + relPath ('/'-separated).
   void AddFile(const std::string& relPath, const std::string& bytes);
@@ -58,12 +64,13 @@ class HttpServer {
   void ClearLog();
 
  private:
-  void Start(int port);
+  void Start(int port, bool tls);
   void Stop();
   void WriteRules();
 
   TempDir dir_;
   int port_ = 0;
+  int tlsPort_ = 0;
   std::map<std::string, std::map<std::string, std::string>> rules_;
   long long process_ = 0;  // Linux: the server's pid
   long long lease_ = -1;   // the socket that keeps the server alive

@@ -8,6 +8,7 @@ server must have received.
 Start:
     nolt_http_server.py --root DIR [--log FILE] [--answer-log FILE] [--rules FILE]
                         [--port-file FILE] [--lease] [--port N]
+                        [--tls-cert PEM --tls-key PEM --tls-port-file FILE]
 
 It listens on 127.0.0.1 (port 0 picks a free port) and prints the port on
 stdout as one line; with --port-file it also writes the port to that file
@@ -18,7 +19,9 @@ It stops when
     started the server holds it open; when the test ends or dies, the kernel
     closes it), or no lease arrives within 30 seconds of the start,
   - or the --root directory has been removed,
-and it removes the port file as its last act. The lease works the same for a
+and it removes the port file as its last act. With --tls-cert and --tls-key it also
+serves the same requests over TLS on a second free port, which it writes to
+--tls-port-file before the first port file is written. The lease works the same for a
 Linux test and for a Windows test under Wine, which cannot hand a pipe to a
 Linux child process.
 
@@ -61,6 +64,8 @@ URL with its page):
                     until the client closes it
     trickle=SECONDS send the body one byte at a time, SECONDS apart
     extra=N         send N bytes more than the announced length after the body
+    endless=1       send no Content-Length, and after the body zero bytes without
+                    end, until the client closes the connection
   PUT and POST only, applied while the body comes in:
     hangup=N        read N body bytes, then close the connection without an answer
     stall=N         read N body bytes, then stop reading until the client gives up
@@ -85,6 +90,7 @@ import json
 import os
 import select
 import socket
+import ssl
 import sys
 import threading
 import time
@@ -364,6 +370,9 @@ class Handler(BaseHTTPRequestHandler):
         slow = float(options.get("slow", "0"))
         trickle = float(options.get("trickle", "0"))
         extra = int(options.get("extra", "0"))
+        endless = options.get("endless") == "1"
+        if endless:
+            no_length = True
 
         lastmod_text = None
         if lastmod and lastmod != "omit":
@@ -410,7 +419,7 @@ class Handler(BaseHTTPRequestHandler):
         sent = 0
         try:
             if (source is not None and not chunked and slow == 0 and trickle == 0 and limit == length
-                    and not extra):
+                    and not extra and not endless):
                 # The fast path: the kernel copies the file to the socket.
                 self.wfile.flush()
                 if length:
@@ -435,6 +444,11 @@ class Handler(BaseHTTPRequestHandler):
                     if trickle:
                         self.wfile.flush()
                     sent += len(piece)
+                if endless:
+                    zeros = bytes(PIECE)
+                    while True:  # ends with OSError when the client closes
+                        self.wfile.write(zeros)
+                        sent += len(zeros)
                 if extra:
                     self.wfile.write(b"x" * extra)
                     self.wfile.flush()
@@ -506,6 +520,13 @@ def watch(server, args):
     server.shutdown()
 
 
+def write_port_file(path, port):
+    side = path + ".new"
+    with open(side, "w") as f:
+        f.write("%d\n" % port)
+    os.replace(side, path)
+
+
 def main():
     parser = argparse.ArgumentParser(description="HTTP test server of the transfer tests")
     parser.add_argument("--root", required=True)
@@ -515,6 +536,9 @@ def main():
     parser.add_argument("--port-file")
     parser.add_argument("--lease", action="store_true")
     parser.add_argument("--port", type=int, default=0)
+    parser.add_argument("--tls-cert")
+    parser.add_argument("--tls-key")
+    parser.add_argument("--tls-port-file")
     args = parser.parse_args()
 
     Config.root = os.path.abspath(args.root)
@@ -524,17 +548,28 @@ def main():
 
     server = Server(("127.0.0.1", args.port), Handler)
     port = server.server_address[1]
+    tls_server = None
+    if args.tls_cert:
+        tls_server = Server(("127.0.0.1", 0), Handler)
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(args.tls_cert, args.tls_key)
+        # The handshake happens in the handler's thread, on its first read, so a
+        # client that refuses the certificate never holds up the accepting loop.
+        tls_server.socket = context.wrap_socket(tls_server.socket, server_side=True,
+                                                do_handshake_on_connect=False)
+        write_port_file(args.tls_port_file, tls_server.server_address[1])
+        threading.Thread(target=tls_server.serve_forever, kwargs={"poll_interval": 0.1}, daemon=True).start()
     if args.port_file:
-        side = args.port_file + ".new"
-        with open(side, "w") as f:
-            f.write("%d\n" % port)
-        os.replace(side, args.port_file)
+        write_port_file(args.port_file, port)
     print(port, flush=True)
 
     threading.Thread(target=watch, args=(server, args), daemon=True).start()
     try:
         server.serve_forever(poll_interval=0.1)
     finally:
+        if tls_server:
+            tls_server.shutdown()
+            tls_server.server_close()
         server.server_close()
         if args.port_file:
             try:

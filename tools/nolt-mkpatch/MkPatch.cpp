@@ -2,13 +2,16 @@
 #include "tools/nolt-mkpatch/MkPatch.h"
 
 #include <algorithm>
+#include <ctime>
 #include <filesystem>
 #include <ostream>
 #include <stdexcept>
 
 #include "crc/CRC321.h"
 #include "platform/CabinetWriter.h"
+#include "platform/Crypto.h"
 #include "platform/Files.h"
+#include "signing/ReleaseSignature.h"
 #include "tools/nolt-mkpatch/NativePath.h"
 
 namespace fs = std::filesystem;
@@ -96,7 +99,8 @@ std::string SystemError() {
 
 // Writes the cabinet under a temporary name and moves it over the old one only
 // when complete, so a server never hands out a half-written package.
-void Pack(const ReleaseFile& file, const std::string& outDir, std::string* manifest, std::ostream& out) {
+void Pack(const ReleaseFile& file, const std::string& outDir, std::string* manifest, nolt::ReleaseSignature* release,
+          std::ostream& out) {
   plat::Files& files = plat::files();
   const std::string cab = outDir + plat::kPathDelim + files.LocalName(file.name) + ".cab";
   fs::create_directories(ToPath(cab).parent_path());
@@ -109,17 +113,35 @@ void Pack(const ReleaseFile& file, const std::string& outDir, std::string* manif
     files.DeleteFileA(temp);
     throw Failure(cab + ": " + why);
   }
+  if (release) {
+    nolt::SignedFile signedFile{file.name + ".cab"};
+    if (!nolt::HashFile(cab, UINT64_MAX, &signedFile.sha256, &signedFile.size)) throw Failure(cab + ": " + SystemError());
+    release->packages.push_back(std::move(signedFile));
+  }
   std::uint32_t crc = 0;
   const std::string checksum = nolt::FileCRC32(file.source, crc);
   *manifest += file.name + ":" + checksum + "\r\n";
   out << file.name << ":" << checksum << " (" << file.size << " bytes) -> " << cab << std::endl;
 }
 
-void WriteManifest(const std::string& outDir, const std::string& text) {
+// Writes text to a temporary file, which then replaces path: a reader sees the old
+// file or the whole new one. A temporary file made private (CreateTempFileIn) keeps
+// its owner-only permissions through the move; with replace false, an existing path
+// is a failure.
+void WriteTextFile(const std::string& path, const std::string& text, bool isPrivate = false, bool replace = true) {
   plat::Files& files = plat::files();
-  const std::string path = outDir + plat::kPathDelim + kManifestName;
-  const std::string temp = path + ".tmp";
-  plat::FileHandle h = files.CreateFileA(temp, plat::FileAccess::Write, plat::FileCreate::CreateAlways);
+  if (!replace && files.GetFileAttributesA(path) != plat::kInvalidFileAttributes)
+    throw Failure(path + ": exists already; it is not replaced");
+  std::string temp = path + ".tmp";
+  plat::FileHandle h = plat::kInvalidFile;
+  if (isPrivate) {
+    const fs::path target = ToPath(path);
+    const std::string dir = FromPath(target.parent_path());
+    h = files.CreateTempFileIn(dir.empty() ? dir : dir + plat::kPathDelim, FromPath(target.filename()) + ".",
+                               ".tmp", &temp);
+  } else {
+    h = files.CreateFileA(temp, plat::FileAccess::Write, plat::FileCreate::CreateAlways);
+  }
   if (h == plat::kInvalidFile) throw Failure(temp + ": " + SystemError());
   std::uint32_t written = 0;
   bool ok = files.WriteFile(h, text.data(), static_cast<std::uint32_t>(text.size()), &written) &&
@@ -129,6 +151,10 @@ void WriteManifest(const std::string& outDir, const std::string& text) {
     ok = false;
     why = SystemError();
   }
+  if (ok && !replace && files.GetFileAttributesA(path) != plat::kInvalidFileAttributes) {
+    ok = false;
+    why = "exists already; it is not replaced";
+  }
   if (ok && !files.MoveFileReplace(temp, path)) {
     ok = false;
     why = SystemError();
@@ -137,6 +163,21 @@ void WriteManifest(const std::string& outDir, const std::string& text) {
     files.DeleteFileA(temp);
     throw Failure(path + ": " + why);
   }
+}
+
+// The secret seed from a key file, which must hold nothing else.
+std::string ReadSecretKey(const std::string& keyFile) {
+  std::string text;
+  plat::Files& files = plat::files();
+  const plat::FileHandle h = files.CreateFileA(keyFile, plat::FileAccess::Read, plat::FileCreate::OpenExisting);
+  if (h == plat::kInvalidFile) throw Failure(keyFile + ": " + SystemError());
+  char buffer[256];
+  std::uint32_t got = 0;
+  while (text.size() < 4096 && files.ReadFile(h, buffer, sizeof buffer, &got) && got > 0) text.append(buffer, got);
+  files.CloseHandle(h);
+  const std::string key = nolt::KeyFromText(text);
+  if (key.empty()) throw Failure(keyFile + ": not a secret key made by nolt-mkpatch keygen");
+  return key;
 }
 
 // "out/" and "out" name the same directory; the joins below add the separator.
@@ -160,7 +201,8 @@ std::string NameProblem(const std::string& name) {
   return {};
 }
 
-int MakePatch(const std::string& release, const std::string& output, std::ostream& out, std::ostream& err) {
+int MakePatch(const std::string& release, const std::string& output, std::ostream& out, std::ostream& err,
+              const SignOptions* sign) {
   try {
     const fs::path releasePath = ToPath(release), outputPath = ToPath(output);
     if (!fs::is_directory(releasePath)) throw Failure(release + ": no such directory");
@@ -173,15 +215,49 @@ int MakePatch(const std::string& release, const std::string& output, std::ostrea
 
     const std::vector<ReleaseFile> files = ListRelease(releasePath);
     const std::string outDir = WithoutTrailingSeparators(output);
+    // The key is read first, so a wrong one stops the run before anything is written.
+    const std::string secret = sign ? ReadSecretKey(sign->keyFile) : std::string();
     fs::create_directories(outputPath);
+    nolt::ReleaseSignature release;
     std::string manifest;
-    for (const ReleaseFile& f : files) Pack(f, outDir, &manifest, out);
-    WriteManifest(outDir, manifest);
+    for (const ReleaseFile& f : files) Pack(f, outDir, &manifest, sign ? &release : nullptr, out);
+    std::string signature;
+    if (sign) {
+      const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+      release.serial = sign->serial >= 0 ? sign->serial : now;
+      release.expires = now + sign->expiresDays * 24 * 60 * 60;
+      release.manifest = nolt::SignedFile{{}, manifest.size(), plat::Sha256Of(manifest)};
+      signature = nolt::SignRelease(release, secret);
+      if (signature.empty()) throw Failure("the release could not be signed with " + sign->keyFile);
+    }
+    WriteTextFile(outDir + plat::kPathDelim + kManifestName, manifest);
+    if (sign) {
+      WriteTextFile(outDir + plat::kPathDelim + nolt::kSignatureName, signature);
+      out << "signed: serial " << release.serial << ", expires " << release.expires << " -> " << outDir
+          << plat::kPathDelim << nolt::kSignatureName << std::endl;
+    }
     return kExitOk;
   } catch (const std::exception& e) {
     err << "nolt-mkpatch: " << e.what() << "\n";
   }
   err << "nolt-mkpatch: failed; the manifest was not written\n";
+  return kExitFailed;
+}
+
+int KeyGen(const std::string& keyFile, std::ostream& out, std::ostream& err) {
+  try {
+    std::string secret, pub;
+    if (!plat::Ed25519Generate(&secret, &pub)) throw Failure("no key could be generated");
+    const std::string pubFile = keyFile + ".pub";
+    if (plat::files().GetFileAttributesA(pubFile) != plat::kInvalidFileAttributes)
+      throw Failure(pubFile + ": exists already; it is not replaced");
+    WriteTextFile(keyFile, nolt::ToHex(secret) + "\n", true, false);
+    WriteTextFile(pubFile, nolt::ToHex(pub) + "\n", false, false);
+    out << "secret key: " << keyFile << "\npublic key: " << pubFile << " (" << nolt::ToHex(pub) << ")" << std::endl;
+    return kExitOk;
+  } catch (const std::exception& e) {
+    err << "nolt-mkpatch: " << e.what() << "\n";
+  }
   return kExitFailed;
 }
 
