@@ -43,8 +43,8 @@ def version(text):
 
 def check_needed(objdump, allowed, glibc, programs):
     status = 0
-    for spec in programs:
-        path, _, extra = spec.partition("=")
+    for entry in programs:
+        path, _, extra = entry.partition("=")
         ok = set(allowed) | set(filter(None, extra.split(",")))
         out = subprocess.run([objdump, "-p", path], check=True, capture_output=True, text=True).stdout
         needed = re.findall(r"^\s*NEEDED\s+(\S+)", out, re.M)

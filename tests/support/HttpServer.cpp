@@ -133,21 +133,7 @@ void HttpServer::ClearRules(const std::string& path) {
 }
 
 void HttpServer::WriteRules() {
-  std::string json = "{";
-  bool firstPath = true;
-  for (const auto& [p, options] : rules_) {
-    if (!firstPath) json += ", ";
-    firstPath = false;
-    json += JsonQuote(p) + ": {";
-    bool first = true;
-    for (const auto& [k, v] : options) {
-      if (!first) json += ", ";
-      first = false;
-      json += JsonQuote(k) + ": " + JsonQuote(v);
-    }
-    json += "}";
-  }
-  json += "}";
+  const std::string json = RulesJson(rules_);
   // Written beside and renamed, so the server never reads half a file.
   const auto rules = dir_.path() / "rules.json";
   const auto side = dir_.path() / "rules.json.new";

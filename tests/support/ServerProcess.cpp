@@ -151,7 +151,6 @@ std::string JsonQuote(const std::string& s) {
   return out + "\"";
 }
 
-
 std::string RulesJson(const ServerRules& rules) {
   std::string json = "{";
   bool firstKey = true;

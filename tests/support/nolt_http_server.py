@@ -343,10 +343,10 @@ class Handler(BaseHTTPRequestHandler):
         if_range = self.headers.get("If-Range")
         if if_range is not None and if_range not in validators:
             return None
-        unit, _, spec = header.partition("=")
-        if unit.strip().lower() != "bytes" or "," in spec:
+        unit, _, ranges = header.partition("=")
+        if unit.strip().lower() != "bytes" or "," in ranges:
             return None
-        first, _, last = spec.strip().partition("-")
+        first, _, last = ranges.strip().partition("-")
         try:
             if first == "":
                 n = int(last)
