@@ -1,5 +1,8 @@
 #include "app/MainUser.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "app/FormBinding.h"
 #include "app/FormReader.h"
 #include "app/Manifest.h"
@@ -12,10 +15,6 @@
 #include "platform/Files.h"
 #include "platform/Internet.h"
 #include "webcopy/WcHelpers.h"
-
-#ifndef NOLT_DOWNLOAD_BASE_URL
-#error "NOLT_DOWNLOAD_BASE_URL must be defined by the build"
-#endif
 
 namespace nolt {
 
@@ -64,7 +63,7 @@ std::string Printable(const std::string& name) {
 }  // namespace
 
 TMainForm::TMainForm(const std::string& description, const std::string& releaseKey)
-    : DownloadBaseURL(NOLT_DOWNLOAD_BASE_URL), Release(releaseKey) {
+    : Release(releaseKey) {
   const FormObject form = ReadForm(description);
   if (form.className != "TMainForm") throw EFormError("the description is not of a TMainForm");
   Name = form.name;
@@ -100,6 +99,12 @@ TMainForm::TMainForm(const std::string& description, const std::string& releaseK
     else throw EFormError("MainForm: unknown component " + child.name + ": " + child.className);
   }
   if (WebCopyMain.Items.Count() != 1) throw EFormError("WebCopyMain must hold the manifest item");
+  // The manifest's URL is the base URL followed by its name; packages come from there too.
+  const std::string& manifestURL = WebCopyMain.Items[0].URL;
+  const std::size_t base = manifestURL.size() - std::min(manifestURL.size(), std::strlen(kManifestName));
+  if (manifestURL.compare(base, std::string::npos, kManifestName) != 0)
+    throw EFormError(std::string("the manifest item's URL must end in ") + kManifestName);
+  DownloadBaseURL = manifestURL.substr(0, base);
   if (Release.Enabled()) {
     // The signature file comes after the manifest, in the same run, into AppDir.
     TWebCopyItem& sig = WebCopyMain.Items.Add();

@@ -57,7 +57,9 @@ class TMainForm : public TComponent {
   TRunner Runner1{this};
 
   std::string AppDir;
-  std::string DownloadBaseURL;  // NOLT_DOWNLOAD_BASE_URL, fixed when the program is built
+  // Fixed when the program is built (NOLT_DOWNLOAD_BASE_URL): the manifest item's URL
+  // in the form description without the manifest's name.
+  std::string DownloadBaseURL;
   ReleaseCheck Release;         // NOLT_RELEASE_PUBLIC_KEY, fixed when the program is built
   std::vector<std::string> Names;
   std::vector<std::string> Checksums;

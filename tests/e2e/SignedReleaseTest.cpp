@@ -79,7 +79,8 @@ class BoxCloser {
 
 class SignedRelease : public ::testing::Test {
  protected:
-  test::HttpServer server{NOLT_BASE_PORT};
+  // Also over TLS, on the port of the HTTPS updater's base URL.
+  test::HttpServer server{NOLT_BASE_PORT, true, NOLT_HTTPS_PORT};
   test::TempDir keys;
   test::TempDir release;
 
@@ -315,6 +316,26 @@ TEST_F(SignedRelease, WhatTheKeyVouchesForIsInstalledAndNothingElse) {
       EXPECT_EQ(test::ReadFile(inst.File(kRecord)), c.record) << "the record was left as it is";
     }
   }
+}
+
+// The updater with the key whose base URL is https: the release comes over TLS, from
+// a server whose certificate the system trusts through the test authority (the test
+// e2e_https_test runs this case where it does), and is installed exactly.
+TEST_F(SignedRelease, HttpsUpdateInstallsTheSignedRelease) {
+  test::WriteFile(release.File("a.dll"), "a, version 2");
+  fs::create_directories(release.path() / "sub");
+  test::WriteFile((release.path() / "sub" / "b.dll").string(), "b, version 2");
+  Publish(TestKey(), {"--serial", "100"});
+  test::TempDir inst;
+  test::WriteFile(inst.File("a.dll"), "a, version 1");
+  const Run run = RunIn(inst.path(), "nolt-patch-setup-signed-https");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.lines, std::vector<std::string>{});
+  EXPECT_EQ(run.requests, (std::vector<std::string>{"nolt-patch-updater.sig", "nolt-patch-updater.txt", "a.dll.cab",
+                                                    "sub/b.dll.cab"}));
+  for (const auto& q : server.Requests()) EXPECT_EQ(q.Header("Host"), "localhost:" + std::to_string(NOLT_HTTPS_PORT));
+  EXPECT_EQ(test::ReadFile(inst.File("a.dll")), "a, version 2");
+  EXPECT_EQ(test::ReadFile((inst.path() / "sub" / "b.dll").string()), "b, version 2");
 }
 
 }  // namespace
