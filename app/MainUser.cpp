@@ -114,12 +114,13 @@ TMainForm::TMainForm(const std::string& description, const std::string& releaseK
 
   // Not part of the description: these handlers only note what the transfers did,
   // for the exit status and the lines of a headless run.
+  // A message is one line: system texts end in a line break.
   const auto noteError = [this](TObject*, int code, const std::string& text) {
-    transferError_ = text;
+    transferError_ = Trim(text);
     transferCode_ = code;
   };
   const auto noteUnreachable = [this](TObject*, const std::string&) {
-    transferError_ = "no answer from the server: " + InternetErrorText(plat::internet().GetLastError());
+    transferError_ = "no answer from the server: " + Trim(InternetErrorText(plat::internet().GetLastError()));
   };
   WebCopyMain.OnErrorInfo = UpdateFiles.OnErrorInfo = noteError;
   WebCopyMain.OnURLNotFound = UpdateFiles.OnURLNotFound = noteUnreachable;
