@@ -24,7 +24,7 @@ namespace {
 const char kDesktopKey[] = "Control Panel\\Desktop";
 
 // Sets the display's DPI for the programs started from now on; the previous setting
-// comes back with the object.
+// comes back with the object (and scripts/wine-session mends a run killed meanwhile).
 class DisplayDpi {
  public:
   explicit DisplayDpi(DWORD dpi) {
