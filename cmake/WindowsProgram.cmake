@@ -9,9 +9,9 @@
 set(NOLT_COMPANY_NAME "" CACHE STRING "Company named in the Windows programs' version resource (the vendor's)")
 set(NOLT_PRODUCT_NAME "NOLT patch updater" CACHE STRING "Product named in the Windows programs' version resource")
 foreach(var NOLT_COMPANY_NAME NOLT_PRODUCT_NAME)
-  # The texts go into a resource script and an XML file as they stand.
-  if("${${var}}" MATCHES "[\"\\\\<>&\t\r\n]")
-    message(FATAL_ERROR "${var} must not hold quotes, backslashes, <, >, &, tabs or line breaks")
+  # The texts go into a resource script's strings as they stand (UTF-8).
+  if("${${var}}" MATCHES "[\"\\\\\t\r\n]")
+    message(FATAL_ERROR "${var} must not hold quotes, backslashes, tabs or line breaks")
   endif()
 endforeach()
 if(NOLT_PRODUCT_NAME STREQUAL "")

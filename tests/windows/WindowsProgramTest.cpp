@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -40,20 +41,25 @@ TEST_P(Program, CarriesItsVersionResourceAndIcon) {
   EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
   EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
 
-  auto text = [&](const std::string& name) {
-    char* value = nullptr;
+  // A text of the resource as UTF-8, as the build was given it.
+  auto text = [&](const std::wstring& name) {
+    wchar_t* value = nullptr;
     UINT n = 0;
-    const std::string key = "\\StringFileInfo\\040904B0\\" + name;
-    if (!::VerQueryValueA(info.data(), key.c_str(), reinterpret_cast<void**>(&value), &n) || !value) return std::string("<none>");
-    return std::string(value);
+    const std::wstring key = L"\\StringFileInfo\\040904B0\\" + name;
+    if (!::VerQueryValueW(info.data(), key.c_str(), reinterpret_cast<void**>(&value), &n) || !value)
+      return std::string("<none>");
+    std::string utf8(static_cast<std::size_t>(::WideCharToMultiByte(CP_UTF8, 0, value, -1, nullptr, 0, nullptr, nullptr)), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, value, -1, utf8.data(), static_cast<int>(utf8.size()), nullptr, nullptr);
+    utf8.resize(std::strlen(utf8.c_str()));
+    return utf8;
   };
-  EXPECT_EQ(text("ProductName"), NOLT_PRODUCT_NAME);
-  EXPECT_EQ(text("CompanyName"), std::string(NOLT_COMPANY_NAME).empty() ? "<none>" : NOLT_COMPANY_NAME);
-  EXPECT_EQ(text("FileVersion"), VersionText());
-  EXPECT_EQ(text("ProductVersion"), VersionText());
-  EXPECT_EQ(text("OriginalFilename"), std::string(GetParam()) + ".exe");
-  EXPECT_EQ(text("InternalName"), GetParam());
-  EXPECT_GT(text("FileDescription").size(), 10u);
+  EXPECT_EQ(text(L"ProductName"), NOLT_PRODUCT_NAME);
+  EXPECT_EQ(text(L"CompanyName"), std::string(NOLT_COMPANY_NAME).empty() ? "<none>" : NOLT_COMPANY_NAME);
+  EXPECT_EQ(text(L"FileVersion"), VersionText());
+  EXPECT_EQ(text(L"ProductVersion"), VersionText());
+  EXPECT_EQ(text(L"OriginalFilename"), std::string(GetParam()) + ".exe");
+  EXPECT_EQ(text(L"InternalName"), GetParam());
+  EXPECT_GT(text(L"FileDescription").size(), 10u);
 
   // The icon at a small and a large size, as Explorer asks for it.
   HMODULE module = ::LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
