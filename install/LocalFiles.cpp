@@ -19,6 +19,19 @@ std::string LocalPath(std::string path) {
 
 bool FileExists(const std::string& path) { return plat::files().IsRegularFile(path); }
 
+bool IsOwnFile(const std::string& path) {
+  const std::uint32_t a = plat::files().GetFileAttributesNoFollowA(path);
+  if (a == plat::kInvalidFileAttributes || (a & (plat::kFileAttributeDirectory | plat::kFileAttributeReparsePoint)))
+    return false;
+  return plat::files().IsRegularFile(path);
+}
+
+bool IsOwnDirectory(const std::string& path) {
+  const std::uint32_t a = plat::files().GetFileAttributesNoFollowA(path);
+  return a != plat::kInvalidFileAttributes && (a & plat::kFileAttributeDirectory) &&
+         !(a & plat::kFileAttributeReparsePoint);
+}
+
 bool DirExists(const std::string& path) {
   const std::uint32_t a = plat::files().GetFileAttributesA(LocalPath(path));
   return a != plat::kInvalidFileAttributes && (a & plat::kFileAttributeDirectory) != 0;
