@@ -27,7 +27,10 @@ bool IsOwnFile(const std::string& path) {
 }
 
 bool IsOwnDirectory(const std::string& path) {
-  const std::uint32_t a = plat::files().GetFileAttributesNoFollowA(path);
+  // "link/" would name what the link points to: the separator goes first.
+  std::string itself = path;
+  while (itself.size() > 1 && (itself.back() == '/' || itself.back() == plat::kPathDelim)) itself.pop_back();
+  const std::uint32_t a = plat::files().GetFileAttributesNoFollowA(itself);
   return a != plat::kInvalidFileAttributes && (a & plat::kFileAttributeDirectory) &&
          !(a & plat::kFileAttributeReparsePoint);
 }
