@@ -15,7 +15,7 @@ port of the download base URL, and then, for every kill run:
   3. checks what the kill left: every installed file is byte for byte its old or
      its new version (a new file may be absent); in the updater's staging folder a
      package is the complete package and a kept beginning is a beginning of it;
-     everything else is a temporary file of the updater's own naming;
+     everything else is a temporary file of the updater's own naming or its lock;
   4. runs the updater again to its end and checks that it completes the update:
      every file new, and nothing else left: no temporary file, no package, no
      staging folder.
@@ -68,6 +68,7 @@ SIGNATURE = "nolt-patch-updater.sig"
 RECORD = "nolt-patch-updater.serial"
 BIG = "big.dat"
 STAGING = ".nolt-packages"
+LOCK = ".nolt-lock"
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from nolt_server import Server  # noqa: E402
@@ -397,6 +398,8 @@ class KillTest:
                 with open(path, "rb") as f:
                     if not f.read().startswith(b"nolt-resume 1\n"):
                         problems.append("record %s is not one of the updater's" % name)
+            elif name == LOCK:
+                pass  # a killed run's lock: the next run takes it and removes it
             elif self.temp_pattern.match(base):
                 temps[name] = self.classify_temp(path)
                 if temps[name] == "unknown content":
