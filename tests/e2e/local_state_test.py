@@ -39,6 +39,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import urllib.parse
 
@@ -105,8 +106,29 @@ class LocalState:
 
     def run_updater(self, inst, name=None):
         proc = self.start(os.path.join(inst, name or os.path.basename(self.args.updater)), inst)
+        closer = None
+        if self.windows:
+            # The Windows program always has its window, and shows a refusal in a box:
+            # it is answered with Enter, as a user's key would.
+            closer = threading.Thread(target=self.answer_boxes, args=(proc,), daemon=True)
+            closer.start()
         out, _ = proc.communicate(timeout=300)
+        if closer:
+            closer.join()
         return proc.returncode, out.decode(errors="replace")
+
+    @staticmethod
+    def answer_boxes(proc):
+        def xdo(*args):
+            return subprocess.run(["xdotool", *args], capture_output=True, text=True, timeout=30).stdout
+        while proc.poll() is None:
+            for window in xdo("search", "--onlyvisible", "--name", "^NOLT-Patch-Setup$").split():
+                geometry = xdo("getwindowgeometry", window)
+                size = re.search(r"Geometry: (\d+)x(\d+)", geometry)
+                if size and int(size.group(2)) > 60:  # a box, not the small main form
+                    xdo("windowactivate", "--sync", window)
+                    xdo("key", "--window", window, "Return")
+            time.sleep(0.3)
 
     @staticmethod
     def listing(root):
