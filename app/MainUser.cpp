@@ -6,12 +6,14 @@
 #include "app/FormBinding.h"
 #include "app/FormReader.h"
 #include "app/Manifest.h"
+#include "app/RunLock.h"
 #include "app/Staging.h"
 #include "app/UpdateDecision.h"
 #include "core/Text.h"
 #include "crc/CRC321.h"
 #include "install/InstallName.h"
 #include "install/LocalFiles.h"
+#include "platform/Clock.h"
 #include "platform/Files.h"
 #include "platform/Internet.h"
 #include "webcopy/WcHelpers.h"
@@ -24,6 +26,11 @@ const char* const kApplicationName = "pomr.exe";
 const char* const kApplicationTitle = "NOLT-Patch-Setup";
 
 namespace {
+
+constexpr const char* kWaitLabel = "WaitLabel";
+constexpr const char* kWaitText = "Waiting for another update to end...";
+constexpr std::uint32_t kWaitNoticeMs = 1000;  // a wait shorter than this goes unmentioned
+constexpr std::uint32_t kLockPollMs = 100;
 
 void LoadFormWindow(plat::WindowModel& w, const FormObject& form) {
   w.name = form.name;
@@ -131,6 +138,12 @@ TMainForm::TMainForm(const std::string& description, const std::string& releaseK
 
   FormCreate(this);
 
+  // Not part of the description: the line that says why a run waits (WaitForRunLock).
+  plat::Control waiting = plat::MakeControl(plat::ControlKind::Label, kWaitLabel, 8, 8, window_.clientWidth - 16, 13,
+                                            kWaitText);
+  waiting.visible = false;
+  window_.controls.push_back(waiting);
+
   plat::WindowEvents events;
   events.onShow = [this] { Guarded(&TMainForm::FormShow); };
   events.onClose = [] { plat::ui().Terminate(); };
@@ -176,6 +189,14 @@ void TMainForm::FormCreate(TObject*) {
 }
 
 void TMainForm::FormShow(TObject*) {
+  if (!WaitForRunLock()) return;
+  // A staging folder that is a link or no folder is not ours: left as it is, and no
+  // package goes through it.
+  stagingUsable_ = StagingUsable(AppDir);
+  if (!stagingUsable_)
+    ReportRefusal(std::string("The folder ") + kStagingFolder + " in " + AppDir +
+                  " is a link or not a folder, so no package could be fetched; it was left as it is. Remove it "
+                  "(the updater keeps nothing there that it cannot fetch again) and run the update again.");
   const bool readable = DownloadManifest();
   Names.clear();
   Checksums.clear();
@@ -188,6 +209,43 @@ void TMainForm::FormShow(TObject*) {
   CleanUp();
   LaunchApplication();
   plat::ui().Terminate();
+}
+
+bool TMainForm::WaitForRunLock() {
+  const std::uint32_t start = plat::sysClock().GetTickCount();
+  bool told = false;
+  for (;;) {
+    const RunLock::Outcome outcome = runLock_.TryAcquire(AppDir);
+    if (outcome == RunLock::Outcome::Failed) {
+      // A directory the updater cannot write fails the run by itself; a link of that
+      // name is not used.
+      ReportFailure(std::string("this run could not take the lock of the installation (") + kRunLockName +
+                    "): " + Trim(plat::files().ErrorText(plat::files().GetLastError())));
+      return true;
+    }
+    if (outcome == RunLock::Outcome::Held) break;
+    if (!told && plat::sysClock().GetTickCount() - start >= kWaitNoticeMs) {
+      told = true;
+      if (plat::ui().HasDisplay()) {
+        window_.Find(kWaitLabel)->visible = true;
+        plat::ui().SyncWindow(windowId_);
+      } else {
+        plat::ui().MessageBoxA(kWaitText, plat::ui().ApplicationTitle(), plat::kMbOk);
+      }
+    }
+    plat::ui().ProcessMessages();
+    if (plat::ui().Terminated()) {
+      // The window was closed while the other run went on.
+      Failures.push_back("the update did not run: another update of this installation was still running");
+      return false;
+    }
+    plat::ui().WaitForMessage(kLockPollMs);
+  }
+  if (told) {
+    window_.Find(kWaitLabel)->visible = false;
+    plat::ui().SyncWindow(windowId_);
+  }
+  return true;
 }
 
 bool TMainForm::DownloadManifest() {
@@ -244,6 +302,7 @@ void TMainForm::ReadManifestEntries() {
 
 void TMainForm::QueuePackages() {
   packages_.clear();
+  if (!stagingUsable_) return;  // reported at the start
   const std::size_t n = Names.size();
   for (std::size_t i = 0; i < n; ++i) {
     const std::string& name = Names[i];
@@ -310,7 +369,7 @@ void TMainForm::CleanUp() {
   const std::string stale = AppDir + kStalePatchName;
   if (FileExists(stale)) plat::files().DeleteFileA(stale);  // a failure is ignored
   // The staging folder goes unless it keeps the beginning of an interrupted package.
-  plat::files().RemoveDirectoryA(StagingDir(AppDir));
+  RemoveStagingIfEmpty(AppDir);
 }
 
 void TMainForm::LaunchApplication() {

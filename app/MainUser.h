@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/ReleaseCheck.h"
+#include "app/RunLock.h"
 #include "cabfiles/cabfiles.h"
 #include "core/Component.h"
 #include "platform/Ui.h"
@@ -40,9 +41,12 @@ class TMainForm : public TComponent {
   // when it has the manifest's checksum.
   void CABVerifyFile(TObject* Sender, const std::string& FileName, const std::string& TempFile, bool& Allow);
 
-  // The steps of FormShow, in order. DownloadManifest is true when the manifest may
+  // The steps of FormShow, in order. WaitForRunLock waits while another run of this
+  // installation holds its lock, and is false when the window was closed meanwhile.
+  // DownloadManifest is true when the manifest may
   // be read: always without a release key; with one, only when the signature file
   // was accepted and the manifest is the one it signs.
+  bool WaitForRunLock();
   bool DownloadManifest();
   void ReadManifestEntries();
   void QueuePackages();
@@ -102,6 +106,8 @@ class TMainForm : public TComponent {
   };
   std::vector<Package> packages_;  // one per item of UpdateFiles
   Package* unpacking_ = nullptr;   // the package being unpacked
+  RunLock runLock_;                // held from the start of FormShow to the end of the program
+  bool stagingUsable_ = true;      // the staging folder is absent or a folder of ours
   std::string transferError_;      // the last error a transfer reported
   int transferCode_ = 0;           // and its code
   plat::WindowModel window_;

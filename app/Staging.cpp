@@ -23,19 +23,15 @@ bool EndsWith(const std::string& s, const std::string& end) {
   return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
 }
 
-// The files (not directories) of a directory; none when it cannot be read.
-std::vector<std::string> FilesIn(const std::string& dir) {
+// The regular files of the staging folder that are no links; none when the folder
+// is not one of ours or cannot be read.
+std::vector<std::string> OwnFilesIn(const std::string& dir) {
   std::vector<plat::FoundFile> found;
   std::vector<std::string> names;
-  if (!plat::files().ListDirectory(dir, &found)) return names;
+  if (!IsOwnDirectory(dir) || !plat::files().ListDirectory(dir, &found)) return names;
   for (const plat::FoundFile& f : found)
-    if (!(f.attributes & plat::kFileAttributeDirectory)) names.push_back(f.name);
+    if (!(f.attributes & plat::kFileAttributeDirectory) && IsOwnFile(dir + f.name)) names.push_back(f.name);
   return names;
-}
-
-void RemoveTempFiles(const std::string& dir) {
-  for (const std::string& name : FilesIn(dir))
-    if (StagedFile::IsTempName(name)) plat::files().DeleteFileA(dir + name);
 }
 
 // The package a file of the staging folder belongs to, when it is a kept beginning
@@ -69,29 +65,41 @@ std::string StagedPackageName(const std::string& entryName, const std::string& i
   return readable + "-" + hex + ".cab";
 }
 
+bool StagingUsable(const std::string& appDir) {
+  const std::string staging = StagingDir(appDir);
+  const std::string folder = staging.substr(0, staging.size() - 1);
+  return plat::files().GetFileAttributesNoFollowA(folder) == plat::kInvalidFileAttributes || IsOwnDirectory(folder);
+}
+
 void SweepLeftovers(const std::string& appDir, const std::vector<std::string>& manifestNames) {
   auto& files = plat::files();
   std::set<std::string> dirs{appDir};
   for (const std::string& name : manifestNames)
     if (StaysInside(name, NameUse::ManifestEntry)) dirs.insert(DirectoryOf(appDir + files.LocalName(name)));
-  for (const std::string& dir : dirs) RemoveTempFiles(dir);
+  for (const std::string& dir : dirs) StagedFile::RemoveLeftovers(dir);
 
   const std::string staging = StagingDir(appDir);
-  for (const std::string& name : FilesIn(staging)) {
+  for (const std::string& name : OwnFilesIn(staging)) {
     const std::string package = KeptPackageOf(staging, name);
     if (package.empty() || !PartialDownload::Resumable(package)) files.DeleteFileA(staging + name);
   }
-  files.RemoveDirectoryA(StagingDir(appDir));  // only when empty
+  RemoveStagingIfEmpty(appDir);
 }
 
 void TidyStaging(const std::string& appDir, const std::vector<std::string>& wantedPackages) {
   const std::set<std::string> wanted(wantedPackages.begin(), wantedPackages.end());
   const std::string staging = StagingDir(appDir);
-  for (const std::string& name : FilesIn(staging)) {
+  for (const std::string& name : OwnFilesIn(staging)) {
     const std::string package = KeptPackageOf(staging, name);
     if (!package.empty() && !wanted.count(package)) PartialDownload::Remove(package);
   }
-  plat::files().RemoveDirectoryA(staging);  // only when empty
+  RemoveStagingIfEmpty(appDir);
+}
+
+void RemoveStagingIfEmpty(const std::string& appDir) {
+  const std::string staging = StagingDir(appDir);
+  const std::string folder = staging.substr(0, staging.size() - 1);
+  if (IsOwnDirectory(folder)) plat::files().RemoveDirectoryA(folder);  // only when empty
 }
 
 }  // namespace nolt

@@ -26,16 +26,25 @@ std::string StagingDir(const std::string& appDir);
 // another: when the release changes, so does the name, and the old beginning goes.
 std::string StagedPackageName(const std::string& entryName, const std::string& identity);
 
+// Whether the staging folder may be used: it is absent, or a directory that is no
+// link. Anything else (a link to a directory, a file) is the user's, or another
+// program's: it is left as it is, nothing is written through it, and the run fails.
+bool StagingUsable(const std::string& appDir);
+
 // Removes what a killed run of the updater left, and nothing else:
 //   - in appDir and in the directory of every listed name that stays inside the
 //     installation, the temporary files of StagedFile's naming (an unfinished
-//     download or unpacked entry);
-//   - in the staging folder, every file but the kept beginnings of downloads that
-//     can be continued (PartialDownload), and the folder itself when it is empty.
+//     download or unpacked entry, a program moved aside) that no live process holds;
+//   - in a usable staging folder, every file of its own but the kept beginnings of
+//     downloads that can be continued (PartialDownload), and the folder itself when it
+//     is empty. Links and whatever is not a regular file are left as they are.
 void SweepLeftovers(const std::string& appDir, const std::vector<std::string>& manifestNames);
 
 // Keeps in the staging folder only the kept beginnings of the packages about to be
 // fetched (their staged paths) and removes the folder when it is empty.
 void TidyStaging(const std::string& appDir, const std::vector<std::string>& wantedPackages);
+
+// Removes the staging folder when it is empty and one of ours (no link).
+void RemoveStagingIfEmpty(const std::string& appDir);
 
 }  // namespace nolt

@@ -19,6 +19,22 @@ std::string LocalPath(std::string path) {
 
 bool FileExists(const std::string& path) { return plat::files().IsRegularFile(path); }
 
+bool IsOwnFile(const std::string& path) {
+  const std::uint32_t a = plat::files().GetFileAttributesNoFollowA(path);
+  if (a == plat::kInvalidFileAttributes || (a & (plat::kFileAttributeDirectory | plat::kFileAttributeReparsePoint)))
+    return false;
+  return plat::files().IsRegularFile(path);
+}
+
+bool IsOwnDirectory(const std::string& path) {
+  // "link/" would name what the link points to: the separator goes first.
+  std::string itself = path;
+  while (itself.size() > 1 && (itself.back() == '/' || itself.back() == plat::kPathDelim)) itself.pop_back();
+  const std::uint32_t a = plat::files().GetFileAttributesNoFollowA(itself);
+  return a != plat::kInvalidFileAttributes && (a & plat::kFileAttributeDirectory) &&
+         !(a & plat::kFileAttributeReparsePoint);
+}
+
 bool DirExists(const std::string& path) {
   const std::uint32_t a = plat::files().GetFileAttributesA(LocalPath(path));
   return a != plat::kInvalidFileAttributes && (a & plat::kFileAttributeDirectory) != 0;

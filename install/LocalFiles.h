@@ -20,6 +20,12 @@ std::string LocalPath(std::string path);
 bool FileExists(const std::string& path);
 // True for an existing directory only; a name written on Windows is read as LocalPath.
 bool DirExists(const std::string& path);
+// The updater's own places never go through a link (a symbolic link, a junction or
+// another reparse point), whatever a user or another program put there:
+//   IsOwnFile: a regular file, itself no link;
+//   IsOwnDirectory: a directory, itself no link (a trailing separator is ignored).
+bool IsOwnFile(const std::string& path);
+bool IsOwnDirectory(const std::string& path);
 // A path that a finished file may be moved over: nothing is there, or a file that
 // is not read-only.
 bool IsReplaceable(const std::string& path);

@@ -1,7 +1,9 @@
 #include "install/StagedFile.h"
 
 #include <cstring>
+#include <vector>
 
+#include "core/Text.h"
 #include "install/LocalFiles.h"
 
 namespace nolt {
@@ -17,6 +19,22 @@ bool StagedFile::IsTempName(const std::string& fileName) {
     if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) return false;
   }
   return true;
+}
+
+void StagedFile::RemoveLeftovers(const std::string& dir) {
+  auto& files = plat::files();
+  std::vector<plat::FoundFile> found;
+  if (!files.ListDirectory(dir, &found)) return;
+  for (const plat::FoundFile& f : found) {
+    const std::string path = dir + f.name;
+    if ((f.attributes & plat::kFileAttributeDirectory) || !IsTempName(f.name) || !IsOwnFile(path)) continue;
+    // An open without sharing succeeds only where no live process holds the file.
+    const plat::FileHandle h =
+        files.CreateFileNoFollow(path, plat::FileAccess::Read, plat::kFileShareNone, plat::FileCreate::OpenExisting);
+    if (h == plat::kInvalidFile) continue;
+    files.CloseHandle(h);
+    if (!files.DeleteFileA(path)) files.DeleteFileAtReboot(path);
+  }
 }
 
 bool StagedFile::Create(const std::string& target) {
@@ -38,8 +56,10 @@ bool StagedFile::Continue(const std::string& target, const std::string& partial,
   Discard();
   if (target.empty() || DirectoryOf(target) == target || partial.empty()) return false;
   auto& files = plat::files();
-  const plat::FileHandle h = files.CreateFileA(
-      partial, plat::FileAccess::Write, keep == 0 ? plat::FileCreate::CreateAlways : plat::FileCreate::OpenExisting);
+  // A kept beginning is a place of ours: never written through a link.
+  const plat::FileHandle h =
+      files.CreateFileNoFollow(partial, plat::FileAccess::Write, plat::kFileShareRead,
+                               keep == 0 ? plat::FileCreate::CreateAlways : plat::FileCreate::OpenExisting);
   if (h == plat::kInvalidFile) return false;
   std::uint64_t size = 0;
   if (keep != 0 && (!files.GetFileSize(h, &size) || size != keep ||
@@ -122,12 +142,32 @@ bool StagedFile::Commit() {
   if (state_ == State::None) return false;
   if (state_ == State::Open) Close();
   auto& files = plat::files();
-  const bool moved = state_ == State::Finished && files.MoveFileReplace(temp_, target_);
+  const bool moved = state_ == State::Finished && (files.MoveFileReplace(temp_, target_) || ReplaceRunningProgram());
   if (moved) files.FlushDirectory(DirectoryOf(target_));
   else files.DeleteFileA(temp_);
   temp_.clear();
   state_ = State::None;
   return moved;
+}
+
+// Windows keeps the file of a running program: it may be renamed, but neither
+// replaced nor removed. (Linux replaces it like any other, so this is never reached.)
+bool StagedFile::ReplaceRunningProgram() {
+  auto& files = plat::files();
+  const std::string running = files.ExecutablePath();
+  const std::string target = files.GetFullPathNameA(target_);
+  if (running.empty() || LowerCaseAscii(running) != LowerCaseAscii(target)) return false;
+  std::string aside;
+  const plat::FileHandle h = files.CreateTempFileIn(DirectoryOf(target_), kTempPrefix, kTempSuffix, &aside);
+  if (h == plat::kInvalidFile) return false;
+  files.CloseHandle(h);
+  if (!files.MoveFileReplace(target_, aside)) {
+    files.DeleteFileA(aside);
+    return false;
+  }
+  if (files.MoveFileReplace(temp_, target_)) return true;
+  files.MoveFileReplace(aside, target_);  // the running program back in its place
+  return false;
 }
 
 void StagedFile::Keep() {

@@ -27,6 +27,12 @@ class StagedFile {
   static constexpr const char* kTempSuffix = ".tmp";
   // True for a file name (without directory) of the form of our temporary files.
   static bool IsTempName(const std::string& fileName);
+  // Removes from dir (ending in a separator) the temporary files of our form that a
+  // killed process left: regular files, no links, that no live process holds open (a
+  // temporary file is held while it is written, see plat::Files::CreateTempFileIn).
+  // A file that cannot be removed now (Windows: a program still runs from it) is
+  // removed at the next start of the system where that is allowed.
+  static void RemoveLeftovers(const std::string& dir);
 
   StagedFile() = default;
   ~StagedFile() { Discard(); }
@@ -76,6 +82,9 @@ class StagedFile {
   bool CloseUnfinished();
   // Close when still open, then the move over the target. False when the file was
   // given up or the close or the move failed; no temporary file remains either way.
+  // The running program's own file, which Windows will not let be replaced, is first
+  // moved aside under a temporary name of ours (RemoveLeftovers of a later run removes
+  // it), and the new file takes its place.
   bool Commit();
   // Closes and removes the temporary file.
   void Discard();
@@ -92,6 +101,7 @@ class StagedFile {
   enum class State { None, Open, Finished, GivenUp };
 
   void WriteThrough(const void* data, std::uint32_t count);
+  bool ReplaceRunningProgram();
   void Flush();
   bool CloseAs(State after);
 

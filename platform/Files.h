@@ -19,6 +19,7 @@ inline constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
 inline constexpr std::uint32_t kFileAttributeReadOnly = 0x01;
 inline constexpr std::uint32_t kFileAttributeDirectory = 0x10;
 inline constexpr std::uint32_t kFileAttributeArchive = 0x20;
+inline constexpr std::uint32_t kFileAttributeReparsePoint = 0x400;  // a link, not followed
 
 // Win32 error numbers that components and tests name.
 inline constexpr std::uint32_t kErrorFileNotFound = 2;
@@ -30,6 +31,8 @@ inline constexpr std::uint32_t kErrorFileExists = 80;
 inline constexpr std::uint32_t kErrorDiskFull = 112;
 inline constexpr std::uint32_t kErrorInvalidName = 123;
 inline constexpr std::uint32_t kErrorAlreadyExists = 183;
+inline constexpr std::uint32_t kErrorCantAccessFile = 1920;  // a link where none may be
+inline constexpr std::uint32_t kErrorNotSupported = 50;
 
 enum class FileAccess { Read, Write, ReadWrite };
 
@@ -111,6 +114,9 @@ class Files {
   // Creates and opens a new, empty file named dir + prefix + six random letters and
   // digits + suffix (dir ends with the separator or is empty for the current
   // directory), readable and writable by this process only until it is finished.
+  // While the handle is open, an open without sharing of the file fails (Windows: the
+  // handle shares reading only; Linux: it holds an exclusive lock), so that a sweep of
+  // leftovers can tell a live process's file from a killed one's.
   // Returns the handle and sets path, or kInvalidFile.
   virtual FileHandle CreateTempFileIn(const std::string& dir, const std::string& prefix, const std::string& suffix,
                                       std::string* path) = 0;
@@ -165,7 +171,52 @@ class Files {
   // the opens of this seam honour (flock).
   virtual FileHandle CreateFileWithShareMode(const std::string& path, FileAccess access, std::uint32_t shareMode,
                                              FileCreate create) = 0;
+
+  // -- The updater's own places: never through a link ---------------------------
+  // The attributes of path itself: a link is not followed and has
+  // kFileAttributeReparsePoint (Linux: a symbolic link; Windows: a reparse point, as
+  // GetFileAttributesA itself answers). kInvalidFileAttributes when nothing is there.
+  virtual std::uint32_t GetFileAttributesNoFollowA(const std::string& path);
+  // CreateFileWithShareMode that never goes through a link: when the last part of
+  // path is a link (or another reparse point), it fails with kErrorCantAccessFile and
+  // nothing is created, truncated or locked (Linux: O_NOFOLLOW; Windows:
+  // FILE_FLAG_OPEN_REPARSE_POINT, and the reparse point is closed again unchanged).
+  virtual FileHandle CreateFileNoFollow(const std::string& path, FileAccess access, std::uint32_t shareMode,
+                                        FileCreate create);
+  // Removes a file at the next start of the system, for a file that cannot be removed
+  // now because a program runs from it (MoveFileExA with MOVEFILE_DELAY_UNTIL_REBOOT,
+  // which Windows grants to administrators only). Linux removes such a file at once:
+  // false there, with kErrorNotSupported.
+  virtual bool DeleteFileAtReboot(const std::string& path);
+
+  // -- A lock file: one holder at a time, never through a link -------------------
+  // Opens, creating it, the lock file at path and takes it without waiting; kInvalidFile
+  // with kErrorSharingViolation while another process holds it. The holder gives it
+  // up with ReleaseLockFile, which also removes the file, or by ending: the system
+  // lets go of a dead process's hold, and the file it left is taken by the next.
+  // A file removed by its last holder between another's open and hold is never held
+  // (Linux checks that the path still names the file it locked, and tries again).
+  virtual FileHandle TakeLockFile(const std::string& path);
+  virtual void ReleaseLockFile(FileHandle h, const std::string& path);
 };
+
+// Defaults for fakes, which hold no links.
+inline std::uint32_t Files::GetFileAttributesNoFollowA(const std::string& path) { return GetFileAttributesA(path); }
+inline FileHandle Files::CreateFileNoFollow(const std::string& path, FileAccess access, std::uint32_t shareMode,
+                                            FileCreate create) {
+  return CreateFileWithShareMode(path, access, shareMode, create);
+}
+inline bool Files::DeleteFileAtReboot(const std::string&) {
+  SetLastError(kErrorNotSupported);
+  return false;
+}
+inline FileHandle Files::TakeLockFile(const std::string& path) {
+  return CreateFileNoFollow(path, FileAccess::ReadWrite, kFileShareNone, FileCreate::OpenAlways);
+}
+inline void Files::ReleaseLockFile(FileHandle h, const std::string& path) {
+  CloseHandle(h);
+  DeleteFileA(path);
+}
 
 inline bool Files::CanCreateFileIn(const std::string& dir) {
   std::string path;

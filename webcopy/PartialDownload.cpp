@@ -43,9 +43,14 @@ struct Record {
   std::uint64_t length = 0;
 };
 
+// The record and the body are places of ours: never read or written through a link.
+plat::FileHandle OpenOwn(const std::string& path, plat::FileAccess access, plat::FileCreate create) {
+  return plat::files().CreateFileNoFollow(path, access, plat::kFileShareRead, create);
+}
+
 bool ReadRecord(const std::string& path, Record* r) {
   auto& files = plat::files();
-  const plat::FileHandle h = files.CreateFileA(path, plat::FileAccess::Read, plat::FileCreate::OpenExisting);
+  const plat::FileHandle h = OpenOwn(path, plat::FileAccess::Read, plat::FileCreate::OpenExisting);
   if (h == plat::kInvalidFile) return false;
   char buf[kRecordMax];
   std::uint32_t n = 0;
@@ -72,8 +77,8 @@ bool ReadRecord(const std::string& path, Record* r) {
 // The size of an existing file, or -1.
 std::int64_t BodySize(const std::string& path) {
   auto& files = plat::files();
-  if (!FileExists(path)) return -1;
-  const plat::FileHandle h = files.CreateFileA(path, plat::FileAccess::Read, plat::FileCreate::OpenExisting);
+  if (!IsOwnFile(path)) return -1;
+  const plat::FileHandle h = OpenOwn(path, plat::FileAccess::Read, plat::FileCreate::OpenExisting);
   if (h == plat::kInvalidFile) return -1;
   std::uint64_t size = 0;
   const bool ok = files.GetFileSize(h, &size);
@@ -98,8 +103,9 @@ bool PartialDownload::Resumable(const std::string& target) {
 
 void PartialDownload::Remove(const std::string& target) {
   auto& files = plat::files();
-  if (FileExists(RecordPath(target))) files.DeleteFileA(RecordPath(target));
-  if (FileExists(BodyPath(target))) files.DeleteFileA(BodyPath(target));
+  // Only what is ours: a link of that name is left as it is.
+  if (IsOwnFile(RecordPath(target))) files.DeleteFileA(RecordPath(target));
+  if (IsOwnFile(BodyPath(target))) files.DeleteFileA(BodyPath(target));
 }
 
 std::string PartialDownload::Validator(const std::string& etag, const std::string& lastModified) {
@@ -167,12 +173,12 @@ void PartialDownload::Restart(const std::string& validator, std::uint64_t total)
   auto& files = plat::files();
   const std::string path = RecordPath(target_);
   if (validator.empty() || !Writable(validator)) {
-    if (FileExists(path)) files.DeleteFileA(path);
+    if (IsOwnFile(path)) files.DeleteFileA(path);
     return;
   }
   const std::string text = std::string(kRecordHead) + "\nurl " + urlDigest_ + "\nvalidator " + validator +
                            "\nlength " + std::to_string(total) + "\n";
-  const plat::FileHandle h = files.CreateFileA(path, plat::FileAccess::Write, plat::FileCreate::CreateAlways);
+  const plat::FileHandle h = OpenOwn(path, plat::FileAccess::Write, plat::FileCreate::CreateAlways);
   if (h == plat::kInvalidFile) return;
   std::uint32_t written = 0;
   const bool ok = text.size() < kRecordMax &&
@@ -180,12 +186,12 @@ void PartialDownload::Restart(const std::string& validator, std::uint64_t total)
                   written == text.size();
   const bool closed = files.CloseHandle(h);
   recorded_ = ok && closed;
-  if (!recorded_) files.DeleteFileA(path);
+  if (!recorded_ && IsOwnFile(path)) files.DeleteFileA(path);
 }
 
 void PartialDownload::Finish() {
   const std::string path = RecordPath(target_);
-  if (FileExists(path)) plat::files().DeleteFileA(path);
+  if (IsOwnFile(path)) plat::files().DeleteFileA(path);
   recorded_ = false;
   offset_ = 0;
 }

@@ -12,7 +12,6 @@
 namespace plat {
 namespace {
 
-constexpr std::uint32_t kErrorNotSupported = 50;
 
 // Seconds and nanoseconds since 1970 <-> FILETIME.
 constexpr std::int64_t kEpochDiff = 116444736000000000LL;
@@ -157,6 +156,18 @@ class ShareRoutingFiles final : public Files {
     if (h == kInvalidFile) Failed();
     return h;
   }
+  // A share holds no links of ours: its paths are opened as any other of its files.
+  std::uint32_t GetFileAttributesNoFollowA(const std::string& path) override {
+    return smb::Routes(path) ? GetFileAttributesA(path) : local.GetFileAttributesNoFollowA(path);
+  }
+  FileHandle CreateFileNoFollow(const std::string& path, FileAccess access, std::uint32_t shareMode,
+                                FileCreate create) override {
+    return smb::Routes(path) ? Open(path, access, create) : local.CreateFileNoFollow(path, access, shareMode, create);
+  }
+  bool DeleteFileAtReboot(const std::string& path) override { return local.DeleteFileAtReboot(path); }
+  FileHandle TakeLockFile(const std::string& path) override { return local.TakeLockFile(path); }
+  void ReleaseLockFile(FileHandle h, const std::string& path) override { local.ReleaseLockFile(h, path); }
+
   // Records errno as the last error; false.
   bool Failed() {
     local.SetLastError(posix::ErrorFromErrno(errno ? errno : EIO));

@@ -235,8 +235,46 @@ class Win32Files final : public Files {
     return Open(path, access, shareMode, create);
   }
 
+  // GetFileAttributesA never follows a reparse point itself.
+  std::uint32_t GetFileAttributesNoFollowA(const std::string& path) override { return GetFileAttributesA(path); }
+
+  // A reparse point is refused before the open, so that a creating open cannot
+  // truncate it, and after it, for one that appeared in between.
+  FileHandle CreateFileNoFollow(const std::string& path, FileAccess access, std::uint32_t shareMode,
+                                FileCreate create) override {
+    if (!Passable(path)) return kInvalidFile;
+    const DWORD before = ::GetFileAttributesA(path.c_str());
+    if (before != INVALID_FILE_ATTRIBUTES && (before & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      ::SetLastError(ERROR_CANT_ACCESS_FILE);
+      return kInvalidFile;
+    }
+    const FileHandle h = Open(path, access, shareMode, create, FILE_FLAG_OPEN_REPARSE_POINT);
+    if (h == kInvalidFile) return h;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(ToHandle(h), &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      ::CloseHandle(ToHandle(h));
+      ::SetLastError(ERROR_CANT_ACCESS_FILE);
+      return kInvalidFile;
+    }
+    return h;
+  }
+
+  // A file held without sharing cannot be opened by another process, so it is let go
+  // first and removed after; a process that took it in between keeps it (the removal
+  // then fails).
+  void ReleaseLockFile(FileHandle h, const std::string& path) override {
+    ::CloseHandle(ToHandle(h));
+    if (Passable(path)) ::DeleteFileA(path.c_str());
+  }
+
+  bool DeleteFileAtReboot(const std::string& path) override {
+    if (!Passable(path)) return false;
+    return ::MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+  }
+
  private:
-  static FileHandle Open(const std::string& path, FileAccess access, DWORD share, FileCreate create) {
+  static FileHandle Open(const std::string& path, FileAccess access, DWORD share, FileCreate create,
+                         DWORD flags = 0) {
     if (!Passable(path)) return kInvalidFile;
     const DWORD acc = access == FileAccess::Read    ? GENERIC_READ
                       : access == FileAccess::Write ? GENERIC_WRITE
@@ -248,7 +286,7 @@ class Win32Files final : public Files {
       case FileCreate::OpenAlways: disp = OPEN_ALWAYS; break;
       case FileCreate::CreateNew: disp = CREATE_NEW; break;
     }
-    HANDLE h = ::CreateFileA(path.c_str(), acc, share, nullptr, disp, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = ::CreateFileA(path.c_str(), acc, share, nullptr, disp, FILE_ATTRIBUTE_NORMAL | flags, nullptr);
     if (h == INVALID_HANDLE_VALUE) return kInvalidFile;
     return reinterpret_cast<FileHandle>(h);
   }

@@ -322,6 +322,12 @@ TEST_F(UpdateNetwork, EveryInstalledFileIsFlushedBeforeItsRename) {
       paths[h] = p;
       return h;
     }
+    plat::FileHandle CreateFileNoFollow(const std::string& p, plat::FileAccess a, std::uint32_t s,
+                                        plat::FileCreate c) override {
+      const plat::FileHandle h = real.CreateFileNoFollow(p, a, s, c);
+      paths[h] = p;
+      return h;
+    }
     bool WriteFile(plat::FileHandle h, const void* b, std::uint32_t n, std::uint32_t* w) override {
       calls.push_back("write " + paths[h]);
       return real.WriteFile(h, b, n, w);

@@ -15,7 +15,7 @@ port of the download base URL, and then, for every kill run:
   3. checks what the kill left: every installed file is byte for byte its old or
      its new version (a new file may be absent); in the updater's staging folder a
      package is the complete package and a kept beginning is a beginning of it;
-     everything else is a temporary file of the updater's own naming;
+     everything else is a temporary file of the updater's own naming or its lock;
   4. runs the updater again to its end and checks that it completes the update:
      every file new, and nothing else left: no temporary file, no package, no
      staging folder.
@@ -68,8 +68,10 @@ SIGNATURE = "nolt-patch-updater.sig"
 RECORD = "nolt-patch-updater.serial"
 BIG = "big.dat"
 STAGING = ".nolt-packages"
+LOCK = ".nolt-lock"
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from nolt_server import Server  # noqa: E402
 from nolt_staging import identity, staged_name  # noqa: E402
 
 
@@ -147,68 +149,6 @@ class Release:
 
 
 # ---- the HTTP test server on the base URL's port ------------------------------
-
-class Server:
-    def __init__(self, script, root, port, log_dir):
-        self.log = os.path.join(log_dir, "server-log.jsonl")
-        self.answers = os.path.join(log_dir, "server-answers.jsonl")
-        self.rules = os.path.join(log_dir, "server-rules.json")
-        self.set_rules({})
-        self.proc = None
-        self.lease = None
-        self.waited = False
-        port_file = os.path.join(log_dir, "port.txt")
-        stderr = open(os.path.join(log_dir, "server-stderr.txt"), "ab")
-        # Another test may hold the fixed port for a while: wait for it.
-        deadline = time.monotonic() + 300
-        while True:
-            if os.path.exists(port_file):
-                os.remove(port_file)
-            self.proc = subprocess.Popen(
-                [sys.executable, script, "--root", root, "--port", str(port), "--port-file", port_file,
-                 "--lease", "--log", self.log, "--answer-log", self.answers, "--rules", self.rules],
-                stdout=subprocess.DEVNULL, stderr=stderr)
-            while self.proc.poll() is None and not os.path.exists(port_file):
-                time.sleep(0.05)
-            if self.proc.poll() is None:
-                break
-            if time.monotonic() > deadline:
-                die("the HTTP test server could not listen on port %d" % port)
-            if not self.waited:
-                print("port %d is busy; waiting for it" % port, flush=True)
-                self.waited = True
-            time.sleep(1)
-        self.lease = socket.create_connection(("127.0.0.1", port))
-        self.lease.sendall(b"GET /_lease HTTP/1.1\r\nHost: lease\r\n\r\n")
-
-    def set_rules(self, rules):
-        with open(self.rules + ".new", "w") as f:
-            json.dump(rules, f)
-        os.replace(self.rules + ".new", self.rules)
-
-    def last(self, path, answers=False):
-        """The last request (or answer) the server logged for a path."""
-        found = None
-        try:
-            with open(self.answers if answers else self.log) as f:
-                for line in f:
-                    record = json.loads(line)
-                    if record.get("path") == path:
-                        found = record
-        except FileNotFoundError:
-            pass
-        return found
-
-    def stop(self):
-        if self.lease:
-            self.lease.close()  # the server ends when its lease closes
-        if self.proc:
-            try:
-                self.proc.wait(timeout=30)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
-
 
 # ---- the test ---------------------------------------------------------------
 
@@ -458,6 +398,8 @@ class KillTest:
                 with open(path, "rb") as f:
                     if not f.read().startswith(b"nolt-resume 1\n"):
                         problems.append("record %s is not one of the updater's" % name)
+            elif name == LOCK:
+                pass  # a killed run's lock: the next run takes it and removes it
             elif self.temp_pattern.match(base):
                 temps[name] = self.classify_temp(path)
                 if temps[name] == "unknown content":

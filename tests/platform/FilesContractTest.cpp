@@ -123,6 +123,51 @@ TEST(FilesContract, AnOpenWithoutSharingHoldsTheFileAlone) {
   EXPECT_EQ(f.GetLastError(), kErrorFileNotFound);
 }
 
+// The updater's own places: a temporary file is held while it is open, a lock file
+// has one holder and goes with its release, and nothing goes through a link.
+TEST(FilesContract, OwnPlacesAreHeldAndNeverGoThroughALink) {
+  TempDir dir;
+  Files& f = files();
+  std::string temp;
+  const FileHandle written = f.CreateTempFileIn(dir.Dir(), ".nolt-", ".tmp", &temp);
+  ASSERT_NE(written, kInvalidFile);
+  EXPECT_EQ(f.CreateFileNoFollow(temp, FileAccess::Read, kFileShareNone, FileCreate::OpenExisting), kInvalidFile)
+      << "a live writer holds its temporary file";
+  ASSERT_TRUE(f.CloseHandle(written));
+  const FileHandle swept = f.CreateFileNoFollow(temp, FileAccess::Read, kFileShareNone, FileCreate::OpenExisting);
+  ASSERT_NE(swept, kInvalidFile) << "and lets go of it when it closes";
+  ASSERT_TRUE(f.CloseHandle(swept));
+
+  const std::string lock = dir.File("run.lock");
+  const FileHandle first = f.TakeLockFile(lock);
+  ASSERT_NE(first, kInvalidFile);
+  EXPECT_EQ(f.TakeLockFile(lock), kInvalidFile);
+  EXPECT_EQ(f.GetLastError(), kErrorSharingViolation);
+  f.ReleaseLockFile(first, lock);
+  EXPECT_EQ(f.GetFileAttributesNoFollowA(lock), kInvalidFileAttributes) << "released with its file";
+  const FileHandle second = f.TakeLockFile(lock);
+  ASSERT_NE(second, kInvalidFile);
+  f.ReleaseLockFile(second, lock);
+
+  EXPECT_EQ(f.GetFileAttributesNoFollowA(dir.path().string()) & (kFileAttributeDirectory | kFileAttributeReparsePoint),
+            kFileAttributeDirectory);
+#ifndef _WIN32
+  // Links made by someone else: reported as links, never opened, locked or truncated.
+  nolt::test::WriteFile(dir.File("target"), "theirs");
+  ASSERT_EQ(::symlink(dir.File("target").c_str(), dir.File("link").c_str()), 0);
+  ASSERT_EQ(::symlink(dir.path().c_str(), dir.File("dirlink").c_str()), 0);
+  EXPECT_EQ(f.GetFileAttributesNoFollowA(dir.File("link")), kFileAttributeReparsePoint);
+  EXPECT_EQ(f.GetFileAttributesNoFollowA(dir.File("dirlink")), kFileAttributeReparsePoint);
+  for (const FileCreate create : {FileCreate::OpenExisting, FileCreate::CreateAlways, FileCreate::OpenAlways}) {
+    EXPECT_EQ(f.CreateFileNoFollow(dir.File("link"), FileAccess::Write, kFileShareRead, create), kInvalidFile);
+    EXPECT_EQ(f.GetLastError(), kErrorCantAccessFile);
+  }
+  EXPECT_EQ(f.TakeLockFile(dir.File("link")), kInvalidFile);
+  EXPECT_EQ(nolt::test::ReadFile(dir.File("target")), "theirs");
+  EXPECT_FALSE(f.DeleteFileAtReboot(dir.File("target"))) << "Linux removes a file in use at once";
+#endif
+}
+
 TEST(FilesContract, DirectoriesAndDelete) {
   TempDir dir;
   Files& f = files();

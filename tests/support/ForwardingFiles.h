@@ -55,6 +55,14 @@ class ForwardingFiles : public plat::Files {
   std::uint32_t GetLastError() override { return real.GetLastError(); }
   void SetLastError(std::uint32_t c) override { real.SetLastError(c); }
   std::string ErrorText(std::uint32_t c) override { return real.ErrorText(c); }
+  std::uint32_t GetFileAttributesNoFollowA(const std::string& p) override { return real.GetFileAttributesNoFollowA(p); }
+  plat::FileHandle CreateFileNoFollow(const std::string& p, plat::FileAccess a, std::uint32_t s,
+                                      plat::FileCreate c) override {
+    return real.CreateFileNoFollow(p, a, s, c);
+  }
+  bool DeleteFileAtReboot(const std::string& p) override { return real.DeleteFileAtReboot(p); }
+  plat::FileHandle TakeLockFile(const std::string& p) override { return real.TakeLockFile(p); }
+  void ReleaseLockFile(plat::FileHandle h, const std::string& p) override { real.ReleaseLockFile(h, p); }
 };
 
 }  // namespace nolt::test

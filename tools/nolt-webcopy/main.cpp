@@ -2,10 +2,12 @@
 // transfer item; all of them run in order in one Execute. See Usage below.
 #include <cstdio>
 #include <exception>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "core/Text.h"
+#include "install/StagedFile.h"
 #include "platform/Clock.h"
 #include "platform/Console.h"
 #include "platform/Files.h"
@@ -171,6 +173,16 @@ int Run(const nolt::cli::CommandLine& line) {
     std::string error;
     if (!nolt::cli::AddItem(wc, words, line.newerOnly, &error)) return Usage(error);
   }
+  // What a killed nolt-webcopy left in the directories this one writes into goes
+  // first: temporary files of our form that no live process holds, and nothing else.
+  std::set<std::string> dirs;
+  for (int i = 0; i < wc.Items.Count(); ++i) {
+    std::string dir = wc.Items[i].TargetDir;
+    if (dir.empty()) continue;
+    if (dir.back() != '/' && dir.back() != plat::kPathDelim) dir += plat::kPathDelim;
+    dirs.insert(dir);
+  }
+  for (const std::string& dir : dirs) nolt::StagedFile::RemoveLeftovers(dir);
   Reporter reporter(wc, line.items, !line.show && plat::console().StdErrIsTerminal());
   try {
     wc.Execute();
