@@ -13,9 +13,21 @@ namespace {
 constexpr DWORD kRingSize = 256 * 1024;   // bytes read ahead at most
 constexpr DWORD kChunk = 64 * 1024;       // the largest single read of the thread
 
-std::mutex registryLock;
-std::set<TimedRequest*> registry;
-std::set<const void*> liveShared;  // the contexts StatusCallback may follow
+// The requests given out and the contexts StatusCallback may follow. Never
+// destroyed: a request's thread that outlived its caller may still reach them
+// while the program exits.
+struct Registry {
+  std::mutex lock;
+  std::set<TimedRequest*> requests;
+  std::set<const void*> liveShared;
+};
+Registry& registry() {
+  static Registry* r = new Registry;
+  return *r;
+}
+
+// How long a caller that lets go waits for an idle thread to close its request.
+constexpr DWORD kCloseWaitMs = 5000;
 
 DWORD WINAPI RequestThread(void* p);
 void CALLBACK StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, void*, DWORD);
@@ -36,13 +48,13 @@ struct TimedRequest::Shared {
     InitializeCriticalSection(&lock);
     changed = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     room = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    std::lock_guard<std::mutex> guard(registryLock);
-    liveShared.insert(this);
+    std::lock_guard<std::mutex> guard(registry().lock);
+    registry().liveShared.insert(this);
   }
   ~Shared() {
     {
-      std::lock_guard<std::mutex> guard(registryLock);
-      liveShared.erase(this);
+      std::lock_guard<std::mutex> guard(registry().lock);
+      registry().liveShared.erase(this);
     }
     CloseHandle(changed);
     CloseHandle(room);
@@ -70,6 +82,8 @@ struct TimedRequest::Shared {
   DWORD readError = 0;    // the body ended with this failure
   bool timedOut = false;  // the caller waited in vain: every later call fails
   bool released = false;
+  bool waiting = false;   // the thread is in a WinINet call that waits for the network
+  bool finished = false;  // the thread closed the request; it touches nothing more of it
   DWORD receiveMs = 0;
 
   void Thread();
@@ -108,6 +122,7 @@ void TimedRequest::Shared::Thread() {
     }
     const DWORD space = kRingSize - size;
     reading = !released;
+    waiting = reading;
     LeaveCriticalSection(&lock);
     if (!reading) break;
 
@@ -117,6 +132,7 @@ void TimedRequest::Shared::Thread() {
     if (ok && available > 0) ok = ::InternetReadFile(h, chunk.data(), std::min({available, space, kChunk}), &got) != 0;
     const DWORD failure = ok ? 0 : ::GetLastError();
     EnterCriticalSection(&lock);
+    waiting = false;
     if (!ok || got == 0) {
       ended = true;
       readError = ok ? 0 : (failure ? failure : ERROR_INTERNET_CONNECTION_ABORTED);
@@ -137,6 +153,10 @@ void TimedRequest::Shared::Thread() {
   }
   LeaveCriticalSection(&lock);
   ::InternetCloseHandle(h);
+  EnterCriticalSection(&lock);
+  finished = true;
+  SetEvent(changed);
+  LeaveCriticalSection(&lock);
 }
 
 TimedRequest* TimedRequest::Open(HINTERNET internet, const std::string& url, const std::string& headers, DWORD flags,
@@ -190,26 +210,38 @@ TimedRequest* TimedRequest::Open(HINTERNET internet, const std::string& url, con
     return nullptr;
   }
   auto* request = new TimedRequest(std::move(s));
-  std::lock_guard<std::mutex> guard(registryLock);
-  registry.insert(request);
+  std::lock_guard<std::mutex> guard(registry().lock);
+  registry().requests.insert(request);
   return request;
 }
 
 TimedRequest* TimedRequest::From(void* handle) {
   auto* p = static_cast<TimedRequest*>(handle);
-  std::lock_guard<std::mutex> guard(registryLock);
-  return registry.count(p) ? p : nullptr;
+  std::lock_guard<std::mutex> guard(registry().lock);
+  return registry().requests.count(p) ? p : nullptr;
 }
 
 TimedRequest::~TimedRequest() {
   {
-    std::lock_guard<std::mutex> guard(registryLock);
-    registry.erase(this);
+    std::lock_guard<std::mutex> guard(registry().lock);
+    registry().requests.erase(this);
   }
-  EnterCriticalSection(&s_->lock);
-  s_->released = true;
-  SetEvent(s_->room);
-  LeaveCriticalSection(&s_->lock);
+  // A thread that waits for nothing but the caller closes the request at once: it
+  // is waited for, so that the request is closed when the caller goes on (and the
+  // program may end). One that waits for the network is left to end by itself.
+  Shared& s = *s_;
+  EnterCriticalSection(&s.lock);
+  s.released = true;
+  SetEvent(s.room);
+  const DWORD start = GetTickCount();
+  while (!s.finished && !s.waiting) {
+    const DWORD left = Remaining(kCloseWaitMs, start);
+    if (left == 0) break;
+    LeaveCriticalSection(&s.lock);
+    WaitForSingleObject(s.changed, left);
+    EnterCriticalSection(&s.lock);
+  }
+  LeaveCriticalSection(&s.lock);
 }
 
 HINTERNET TimedRequest::Raw() const { return s_->raw; }
@@ -280,10 +312,9 @@ namespace {
 // is alive (the thread holds it).
 void CALLBACK StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, void*, DWORD) {
   if (status != INTERNET_STATUS_REQUEST_SENT || context == 0) return;
-  {
-    std::lock_guard<std::mutex> guard(registryLock);
-    if (!liveShared.count(reinterpret_cast<const void*>(context))) return;
-  }
+  // The registry stays locked while the state is used: it cannot be destroyed meanwhile.
+  std::lock_guard<std::mutex> guard(registry().lock);
+  if (!registry().liveShared.count(reinterpret_cast<const void*>(context))) return;
   auto* s = reinterpret_cast<TimedRequest::Shared*>(context);
   EnterCriticalSection(&s->lock);
   if (!s->opened) {
