@@ -118,6 +118,13 @@ bool TWebCopy::HttpDownload(int idx, const std::string& URL, const std::string& 
     break;
   }
 
+  // An answer without a status line is no HTTP at all (a server of another protocol,
+  // garbage): nothing of it is taken for the file.
+  if (request && status == 0) {
+    request.Close();
+    ReportFailure(plat::kErrorHttpInvalidServerResponse);
+    return false;
+  }
   if (request && status >= 300) {
     request.Close();
     ReportError(static_cast<int>(status), "Returned http error code " + std::to_string(status));

@@ -32,6 +32,18 @@ HINTERNET H(HInternet h) {
 // How long a request may move nothing before it fails.
 constexpr DWORD kStallTimeoutMs = 30000;
 
+// Wine's WinINet takes an answer that begins with no status line (no HTTP at all: a
+// server of another protocol, garbage) for HTTP/0.9 and makes one up, "HTTP/1.0 200
+// OK" and not a header more, the first line of the answer lost. No server's answer
+// is that bare; the libcurl stand-in refuses such an answer too.
+bool NoStatusLine(HINTERNET request) {
+  char raw[64] = {};
+  DWORD length = sizeof raw - 1;
+  DWORD index = 0;
+  if (!::HttpQueryInfoA(request, HTTP_QUERY_RAW_HEADERS_CRLF, raw, &length, &index)) return false;
+  return std::strcmp(raw, "HTTP/1.0 200 OK\r\n\r\n") == 0;
+}
+
 // Wine's WinINet passes a socket's error of a transfer on as it stands; the callers
 // expect WinINet's numbers for a broken connection.
 bool FailWithInternetError() {
@@ -75,13 +87,22 @@ class Win32Internet final : public Internet {
       auto it = limits_.find(internet);
       if (it != limits_.end()) limits = it->second;
     }
-    if (limits.receiveMs == 0)
-      return ::InternetOpenUrlA(H(internet), url.c_str(), headersLength ? headers : nullptr, headersLength, flags,
-                                context);
-    std::string text;
-    if (headers && headersLength)
-      text.assign(headers, headersLength == 0xFFFFFFFFu ? std::strlen(headers) : headersLength);
-    return TimedRequest::Open(H(internet), url, text, flags, limits);
+    HInternet request;
+    if (limits.receiveMs == 0) {
+      request = ::InternetOpenUrlA(H(internet), url.c_str(), headersLength ? headers : nullptr, headersLength, flags,
+                                   context);
+    } else {
+      std::string text;
+      if (headers && headersLength)
+        text.assign(headers, headersLength == 0xFFFFFFFFu ? std::strlen(headers) : headersLength);
+      request = TimedRequest::Open(H(internet), url, text, flags, limits);
+    }
+    if (request && NoStatusLine(H(request))) {
+      InternetCloseHandle(request);
+      ::SetLastError(kErrorHttpInvalidServerResponse);
+      return nullptr;
+    }
+    return request;
   }
 
   bool HttpQueryInfoA(HInternet request, std::uint32_t infoLevel, void* buffer, std::uint32_t* length,
@@ -283,7 +304,7 @@ class Win32Internet final : public Internet {
     DWORD status = 0;
     DWORD length = sizeof status;
     if (!::HttpQueryInfoA(H(request), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length, nullptr) ||
-        status == 0) {
+        status == 0 || NoStatusLine(H(request))) {
       ::SetLastError(kErrorHttpInvalidServerResponse);
       return false;
     }

@@ -145,6 +145,7 @@ struct FileState {
     room = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   }
   ~FileState() {
+    if (thread) CloseHandle(thread);
     CloseHandle(changed);
     CloseHandle(room);
     DeleteCriticalSection(&lock);
@@ -152,6 +153,7 @@ struct FileState {
 
   HINTERNET raw = nullptr;
   HINTERNET connection = nullptr;
+  HANDLE thread = nullptr;
   bool writing = false;
   DWORD receiveMs = 0;
 
@@ -412,7 +414,7 @@ HInternet Open(HINTERNET connection, const std::string& name, DWORD access, DWOR
     SetLastError(e);
     return nullptr;
   }
-  CloseHandle(thread);
+  s->thread = thread;
   auto* file = new File{std::move(s)};
   Registry& r = registry();
   std::lock_guard<std::mutex> guard(r.lock);
@@ -567,6 +569,8 @@ bool Close(HInternet h) {
   const std::string reply = s.reply;
   const DWORD writeError = s.writing ? s.error : 0;
   LeaveCriticalSection(&s.lock);
+  // Nothing of the thread runs on once the caller goes on (and the program may end).
+  if (closed) WaitForSingleObject(s.thread, INFINITE);
 
   if (!closed) {
     MarkDead(s.connection);

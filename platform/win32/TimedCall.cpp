@@ -10,18 +10,11 @@ namespace {
 
 // What the caller and the call's thread share; the last of the two to let go frees it.
 struct Call {
-  Call() {
-    InitializeCriticalSection(&lock);
-    done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  }
-  ~Call() {
-    CloseHandle(done);
-    DeleteCriticalSection(&lock);
-  }
+  Call() { InitializeCriticalSection(&lock); }
+  ~Call() { DeleteCriticalSection(&lock); }
   std::function<void()> call;
   std::function<void()> abandoned;
   CRITICAL_SECTION lock;
-  HANDLE done;
   bool finished = false;   // the call returned, and the caller may take its results
   bool givenUp = false;    // the caller stopped waiting
 };
@@ -33,7 +26,6 @@ DWORD WINAPI CallThread(void* p) {
   EnterCriticalSection(&c.lock);
   const bool givenUp = c.givenUp;
   c.finished = !givenUp;
-  SetEvent(c.done);
   LeaveCriticalSection(&c.lock);
   if (givenUp && c.abandoned) c.abandoned();
   return 0;
@@ -53,8 +45,10 @@ bool RunWithin(DWORD limitMs, std::function<void()> call, std::function<void()> 
     c->call();
     return true;
   }
+  // The thread's end, not only the call's: nothing of it runs on once the caller
+  // goes on (and the program may end), unless it ran out of time.
+  WaitForSingleObject(thread, limitMs);
   CloseHandle(thread);
-  WaitForSingleObject(c->done, limitMs);
   EnterCriticalSection(&c->lock);
   const bool finished = c->finished;
   if (!finished) c->givenUp = true;

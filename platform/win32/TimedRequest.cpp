@@ -26,7 +26,7 @@ Registry& registry() {
   return *r;
 }
 
-// How long a caller that lets go waits for an idle thread to close its request.
+// How long a caller that lets go waits for the thread to close its request.
 constexpr DWORD kCloseWaitMs = 5000;
 
 DWORD WINAPI RequestThread(void* p);
@@ -56,6 +56,7 @@ struct TimedRequest::Shared {
       std::lock_guard<std::mutex> guard(registry().lock);
       registry().liveShared.erase(this);
     }
+    if (thread) CloseHandle(thread);
     CloseHandle(changed);
     CloseHandle(room);
     DeleteCriticalSection(&lock);
@@ -82,8 +83,7 @@ struct TimedRequest::Shared {
   DWORD readError = 0;    // the body ended with this failure
   bool timedOut = false;  // the caller waited in vain: every later call fails
   bool released = false;
-  bool waiting = false;   // the thread is in a WinINet call that waits for the network
-  bool finished = false;  // the thread closed the request; it touches nothing more of it
+  HANDLE thread = nullptr;  // the request's thread, waited for when the caller lets go
   DWORD receiveMs = 0;
 
   void Thread();
@@ -122,7 +122,6 @@ void TimedRequest::Shared::Thread() {
     }
     const DWORD space = kRingSize - size;
     reading = !released;
-    waiting = reading;
     LeaveCriticalSection(&lock);
     if (!reading) break;
 
@@ -132,7 +131,6 @@ void TimedRequest::Shared::Thread() {
     if (ok && available > 0) ok = ::InternetReadFile(h, chunk.data(), std::min({available, space, kChunk}), &got) != 0;
     const DWORD failure = ok ? 0 : ::GetLastError();
     EnterCriticalSection(&lock);
-    waiting = false;
     if (!ok || got == 0) {
       ended = true;
       readError = ok ? 0 : (failure ? failure : ERROR_INTERNET_CONNECTION_ABORTED);
@@ -153,10 +151,6 @@ void TimedRequest::Shared::Thread() {
   }
   LeaveCriticalSection(&lock);
   ::InternetCloseHandle(h);
-  EnterCriticalSection(&lock);
-  finished = true;
-  SetEvent(changed);
-  LeaveCriticalSection(&lock);
 }
 
 TimedRequest* TimedRequest::Open(HINTERNET internet, const std::string& url, const std::string& headers, DWORD flags,
@@ -180,10 +174,9 @@ TimedRequest* TimedRequest::Open(HINTERNET internet, const std::string& url, con
     SetLastError(e);
     return nullptr;
   }
-  CloseHandle(thread);
-
   const DWORD start = GetTickCount();
   EnterCriticalSection(&s->lock);
+  s->thread = thread;
   while (!s->opened) {
     const DWORD left = limits.receiveMs == 0 ? INFINITE
                        : s->sent             ? Remaining(limits.receiveMs, s->sentTick)
@@ -226,22 +219,17 @@ TimedRequest::~TimedRequest() {
     std::lock_guard<std::mutex> guard(registry().lock);
     registry().requests.erase(this);
   }
-  // A thread that waits for nothing but the caller closes the request at once: it
-  // is waited for, so that the request is closed when the caller goes on (and the
-  // program may end). One that waits for the network is left to end by itself.
+  // The thread closes the request and ends once its current call returns: it is
+  // waited for (a while), so that nothing of it runs on when the caller goes on and
+  // the program may end. One whose network went silent (the caller waited in vain)
+  // is left to end by itself.
   Shared& s = *s_;
   EnterCriticalSection(&s.lock);
   s.released = true;
   SetEvent(s.room);
-  const DWORD start = GetTickCount();
-  while (!s.finished && !s.waiting) {
-    const DWORD left = Remaining(kCloseWaitMs, start);
-    if (left == 0) break;
-    LeaveCriticalSection(&s.lock);
-    WaitForSingleObject(s.changed, left);
-    EnterCriticalSection(&s.lock);
-  }
+  const bool silent = s.timedOut;
   LeaveCriticalSection(&s.lock);
+  if (!silent) WaitForSingleObject(s.thread, kCloseWaitMs);
 }
 
 HINTERNET TimedRequest::Raw() const { return s_->raw; }

@@ -188,14 +188,19 @@ TEST_F(HttpDownloadFake, ErrorStatusesAreReportedWithoutPrompting) {
   EXPECT_TRUE(ListDir(dir.path()).empty());
 }
 
-TEST_F(HttpDownloadFake, AnUnknownStatusCountsAsSuccess) {
+// An answer without a status line is no HTTP (Wine's WinINet opens such an answer
+// with no status): it is refused, and nothing is written.
+TEST_F(HttpDownloadFake, AnAnswerWithoutAStatusIsRefused) {
   AddItem("http://host/a.cab");
+  WriteFile(Target("a.cab"), "old");
   FakeResponse r = Ok("data", 4);
   r.statusFails = true;
   net.script = {r};
   wc.Execute();
-  EXPECT_TRUE(wc.Items[0].Success);
-  EXPECT_EQ(ReadFile(Target("a.cab")), "data");
+  EXPECT_FALSE(wc.Items[0].Success);
+  EXPECT_TRUE(events.Has("Error 12152"));
+  EXPECT_EQ(ReadFile(Target("a.cab")), "old");
+  EXPECT_EQ(net.openRequests, 0);
 }
 
 TEST_F(HttpDownloadFake, ProxyCredentialsGoIntoTheRequestedUrl) {
