@@ -27,7 +27,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import nolt_smb_server  # noqa: E402
 
 ARGS = None
-WORDS = ("get", "put", "post", "ftp-get", "ftp-put", "copy", "--show", "--passive", "--newer-only", "--proxy")
+WORDS = ("get", "put", "post", "ftp-get", "ftp-put", "copy", "--show", "--passive", "--newer-only", "--proxy",
+         "--timeout")
 
 
 def free_port():
