@@ -69,7 +69,8 @@ bool ReadRecord(const std::string& path, Record* r) {
     return false;
   r->urlDigest = lines[1].substr(4);
   r->validator = lines[2].substr(10);
-  return r->urlDigest.size() == 16 && !r->validator.empty() && Writable(r->validator) && ParseNumber(lines[3].substr(7), &r->length);
+  return r->urlDigest.size() == 16 && !r->validator.empty() && Writable(r->validator) &&
+         ParseNumber(lines[3].substr(7), &r->length);
 }
 
 // The size of an existing file, or -1.

@@ -12,6 +12,7 @@
 #include <set>
 #include <vector>
 
+#include "platform/win32/ByteRing.h"
 #include "platform/win32/TimedCall.h"
 
 namespace plat::winftp {
@@ -160,9 +161,7 @@ struct FileState {
   CRITICAL_SECTION lock;
   HANDLE changed;  // set by the thread: bytes came or went, the transfer ended, the handle closed
   HANDLE room;     // set by the caller: bytes taken or given, or the end
-  std::vector<char> ring = std::vector<char>(kRingSize);
-  DWORD head = 0;  // first byte in the ring
-  DWORD size = 0;  // bytes in the ring
+  ByteRing ring{kRingSize};
   bool ended = false;     // reading: the data ended
   DWORD error = 0;        // reading: the data ended with this failure; writing: a write failed
   bool ending = false;    // writing: the caller gave the last byte
@@ -185,11 +184,11 @@ void FileState::Thread() {
   EnterCriticalSection(&lock);
   while (!released) {
     if (!writing) {
-      if (ended || size == kRingSize) {
+      if (ended || ring.Room() == 0) {
         AwaitCaller();
         continue;
       }
-      const DWORD want = std::min(kReadChunk, kRingSize - size);
+      const DWORD want = std::min(kReadChunk, ring.Room());
       LeaveCriticalSection(&lock);
       DWORD got = 0;
       const BOOL ok = ::InternetReadFile(raw, chunk.data(), want, &got);
@@ -199,26 +198,17 @@ void FileState::Thread() {
         ended = true;
         error = ok ? 0 : failure;
       } else {
-        const DWORD tail = (head + size) % kRingSize;
-        const DWORD first = std::min(got, kRingSize - tail);
-        std::memcpy(ring.data() + tail, chunk.data(), first);
-        std::memcpy(ring.data(), chunk.data() + first, got - first);
-        size += got;
+        ring.Put(chunk.data(), got);
       }
       SetEvent(changed);
       continue;
     }
-    if (error != 0 || size == 0) {
+    if (error != 0 || ring.Size() == 0) {
       if (ending) break;
       AwaitCaller();
       continue;
     }
-    const DWORD n = std::min(size, kWriteChunk);
-    const DWORD first = std::min(n, kRingSize - head);
-    std::memcpy(chunk.data(), ring.data() + head, first);
-    std::memcpy(chunk.data() + first, ring.data(), n - first);
-    head = (head + n) % kRingSize;
-    size -= n;
+    const DWORD n = ring.Take(chunk.data(), kWriteChunk);
     SetEvent(changed);
     LeaveCriticalSection(&lock);
     DWORD failure = 0;
@@ -272,6 +262,18 @@ bool TimeOut(FileState& s) {
   return false;
 }
 
+// A directory command (FtpSetCurrentDirectoryA, FtpCreateDirectoryA) within the limits.
+bool DirectoryCommand(HINTERNET connection, const std::string& directory, BOOL(WINAPI* command)(HINTERNET, LPCSTR)) {
+  auto out = std::make_shared<Outcome>();
+  return OnConnection(connection, out,
+                      [=] {
+                        out->ok = command(connection, directory.c_str());
+                        out->error = ::GetLastError();
+                        out->reply = ThreadReply();
+                      }) &&
+         out->ok;
+}
+
 }  // namespace
 
 DWORD InternetNumberOf(DWORD error) {
@@ -316,25 +318,11 @@ HINTERNET Connect(HINTERNET internet, const std::string& server, std::uint16_t p
 }
 
 bool ChangeDirectory(HINTERNET connection, const std::string& directory) {
-  auto out = std::make_shared<Outcome>();
-  return OnConnection(connection, out,
-                      [=] {
-                        out->ok = ::FtpSetCurrentDirectoryA(connection, directory.c_str());
-                        out->error = ::GetLastError();
-                        out->reply = ThreadReply();
-                      }) &&
-         out->ok;
+  return DirectoryCommand(connection, directory, ::FtpSetCurrentDirectoryA);
 }
 
 bool MakeDirectory(HINTERNET connection, const std::string& directory) {
-  auto out = std::make_shared<Outcome>();
-  return OnConnection(connection, out,
-                      [=] {
-                        out->ok = ::FtpCreateDirectoryA(connection, directory.c_str());
-                        out->error = ::GetLastError();
-                        out->reply = ThreadReply();
-                      }) &&
-         out->ok;
+  return DirectoryCommand(connection, directory, ::FtpCreateDirectoryA);
 }
 
 HInternet Find(HINTERNET connection, const std::string& name, FtpFindData* data) {
@@ -442,14 +430,8 @@ bool Read(HInternet h, void* buffer, DWORD count, DWORD* read) {
   // Like a synchronous read: the whole count unless the data ends first. Bytes that
   // came before a failure are delivered first; the next call fails.
   while (*read < count) {
-    if (s.size > 0) {
-      const DWORD n = std::min(count - *read, s.size);
-      const DWORD first = std::min(n, kRingSize - s.head);
-      std::memcpy(out + *read, s.ring.data() + s.head, first);
-      std::memcpy(out + *read + first, s.ring.data(), n - first);
-      s.head = (s.head + n) % kRingSize;
-      s.size -= n;
-      *read += n;
+    if (s.ring.Size() > 0) {
+      *read += s.ring.Take(out + *read, count - *read);
       SetEvent(s.room);
       start = GetTickCount();
       continue;
@@ -492,13 +474,9 @@ bool Write(HInternet h, const void* buffer, DWORD count, DWORD* written) {
       SetLastError(error);
       return false;
     }
-    if (s.size < kRingSize) {
-      const DWORD n = std::min(count - put, kRingSize - s.size);
-      const DWORD tail = (s.head + s.size) % kRingSize;
-      const DWORD first = std::min(n, kRingSize - tail);
-      std::memcpy(s.ring.data() + tail, in + put, first);
-      std::memcpy(s.ring.data(), in + put + first, n - first);
-      s.size += n;
+    if (s.ring.Room() > 0) {
+      const DWORD n = std::min(count - put, s.ring.Room());
+      s.ring.Put(in + put, n);
       put += n;
       SetEvent(s.room);
       continue;
@@ -506,11 +484,11 @@ bool Write(HInternet h, const void* buffer, DWORD count, DWORD* written) {
     // The ring is full: the thread has not got rid of a byte within the limit.
     const DWORD left = Remaining(s.receiveMs, start);
     if (left == 0) return TimeOut(s);
-    const DWORD before = s.size;
+    const DWORD before = s.ring.Size();
     LeaveCriticalSection(&s.lock);
     WaitForSingleObject(s.changed, left);
     EnterCriticalSection(&s.lock);
-    if (s.size < before) start = GetTickCount();
+    if (s.ring.Size() < before) start = GetTickCount();
   }
   LeaveCriticalSection(&s.lock);
   *written = count;
@@ -547,7 +525,7 @@ bool Close(HInternet h) {
   else s.released = true;
   SetEvent(s.room);
   DWORD start = GetTickCount();
-  DWORD lastSize = s.size;
+  DWORD lastSize = s.ring.Size();
   while (!s.closed && !s.timedOut) {
     const DWORD left = Remaining(s.receiveMs, start);
     if (left == 0) {
@@ -557,8 +535,8 @@ bool Close(HInternet h) {
     LeaveCriticalSection(&s.lock);
     WaitForSingleObject(s.changed, left);
     EnterCriticalSection(&s.lock);
-    if (s.size < lastSize) {
-      lastSize = s.size;
+    if (s.ring.Size() < lastSize) {
+      lastSize = s.ring.Size();
       start = GetTickCount();
     }
   }

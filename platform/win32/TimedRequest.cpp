@@ -7,6 +7,8 @@
 #include <set>
 #include <vector>
 
+#include "platform/win32/ByteRing.h"
+
 namespace plat {
 namespace {
 
@@ -76,9 +78,7 @@ struct TimedRequest::Shared {
   bool opened = false;
   HINTERNET raw = nullptr;
   DWORD openError = 0;
-  std::vector<char> ring = std::vector<char>(kRingSize);
-  DWORD head = 0;  // first unread byte
-  DWORD size = 0;  // unread bytes
+  ByteRing ring{kRingSize};  // the bytes read ahead and not read by the caller yet
   bool ended = false;
   DWORD readError = 0;    // the body ended with this failure
   bool timedOut = false;  // the caller waited in vain: every later call fails
@@ -87,16 +87,7 @@ struct TimedRequest::Shared {
   DWORD receiveMs = 0;
 
   void Thread();
-  void Store(const char* data, DWORD n);
 };
-
-void TimedRequest::Shared::Store(const char* data, DWORD n) {
-  const DWORD tail = (head + size) % kRingSize;
-  const DWORD first = std::min(n, kRingSize - tail);
-  std::memcpy(ring.data() + tail, data, first);
-  std::memcpy(ring.data(), data + first, n - first);
-  size += n;
-}
 
 void TimedRequest::Shared::Thread() {
   HINTERNET h = ::InternetOpenUrlA(internet, url.c_str(), headers.empty() ? nullptr : headers.c_str(),
@@ -115,12 +106,12 @@ void TimedRequest::Shared::Thread() {
   bool reading = !gone;
   while (reading) {
     EnterCriticalSection(&lock);
-    while (size == kRingSize && !released) {
+    while (ring.Room() == 0 && !released) {
       LeaveCriticalSection(&lock);
       WaitForSingleObject(room, INFINITE);
       EnterCriticalSection(&lock);
     }
-    const DWORD space = kRingSize - size;
+    const DWORD space = ring.Room();
     reading = !released;
     LeaveCriticalSection(&lock);
     if (!reading) break;
@@ -136,7 +127,7 @@ void TimedRequest::Shared::Thread() {
       readError = ok ? 0 : (failure ? failure : ERROR_INTERNET_CONNECTION_ABORTED);
       reading = false;
     } else {
-      Store(chunk.data(), got);
+      ring.Put(chunk.data(), got);
     }
     SetEvent(changed);
     LeaveCriticalSection(&lock);
@@ -245,7 +236,7 @@ bool TimedRequest::QueryAvailable(DWORD* available) {
   Shared& s = *s_;
   EnterCriticalSection(&s.lock);
   const DWORD start = GetTickCount();
-  while (s.size == 0 && !s.ended && !s.timedOut) {
+  while (s.ring.Size() == 0 && !s.ended && !s.timedOut) {
     const DWORD left = Remaining(s.receiveMs, start);
     if (left == 0) {
       // No byte within the limit: the request has failed, now and for every later call.
@@ -256,7 +247,7 @@ bool TimedRequest::QueryAvailable(DWORD* available) {
     WaitForSingleObject(s.changed, left);
     EnterCriticalSection(&s.lock);
   }
-  const DWORD size = s.timedOut ? 0 : s.size;
+  const DWORD size = s.timedOut ? 0 : s.ring.Size();
   const DWORD error = s.timedOut ? ERROR_INTERNET_TIMEOUT : s.readError;
   LeaveCriticalSection(&s.lock);
   if (size == 0 && error != 0) {
@@ -281,12 +272,7 @@ bool TimedRequest::Read(void* buffer, DWORD count, DWORD* read) {
     }
     if (available == 0) break;
     EnterCriticalSection(&s.lock);
-    const DWORD n = std::min(count - *read, s.size);
-    const DWORD first = std::min(n, kRingSize - s.head);
-    std::memcpy(out + *read, s.ring.data() + s.head, first);
-    std::memcpy(out + *read + first, s.ring.data(), n - first);
-    s.head = (s.head + n) % kRingSize;
-    s.size -= n;
+    const DWORD n = s.ring.Take(out + *read, count - *read);
     SetEvent(s.room);
     LeaveCriticalSection(&s.lock);
     *read += n;

@@ -235,6 +235,17 @@ class NoltWebCopyTest(unittest.TestCase):
     # upload's start after twice it.
     LIMIT = ["--timeout", "2"]
 
+    def run_lying_case(self, files, args, status, line):
+        """Writes the files as they are before the case, runs the tool with the short
+        limit, and checks its status and its one line of standard error."""
+        for path, data in files.items():
+            with open(path, "wb") as f:
+                f.write(data)
+        got, _, err = self.run_tool(*(self.LIMIT + args))
+        self.assertEqual(got, status, err)
+        self.assertIn(line, err)
+        self.assertNotIn("\n\n", err)
+
     def test_lying_http_server(self):
         """Each case: the server's rules, the item, the status, a line of standard error,
         and then the target file and what the server received."""
@@ -284,12 +295,7 @@ class NoltWebCopyTest(unittest.TestCase):
             with self.subTest(name):
                 self.server.set_rules(rules)
                 target_file = os.path.join(out, "lie.bin")
-                with open(target_file, "wb") as f:
-                    f.write(b"previous")
-                got, _, err = self.run_tool(*(self.LIMIT + args))
-                self.assertEqual(got, status, err)
-                self.assertIn(line, err)
-                self.assertNotIn("\n\n", err)
+                self.run_lying_case({target_file: b"previous"}, args, status, line)
                 if args[0] == "get":
                     with open(target_file, "rb") as f:
                         self.assertEqual(f.read(), target)
@@ -367,14 +373,7 @@ class NoltWebCopyTest(unittest.TestCase):
             with self.subTest(name):
                 self.ftp.set_rules(rules)
                 local = os.path.join(out, "lie.bin")
-                with open(local, "wb") as f:
-                    f.write(b"previous")
-                with open(os.path.join(pub, "up.bin"), "wb") as f:
-                    f.write(b"kept")
-                got, _, err = self.run_tool(*(self.LIMIT + args))
-                self.assertEqual(got, status, err)
-                self.assertIn(line, err)
-                self.assertNotIn("\n\n", err)
+                self.run_lying_case({local: b"previous", os.path.join(pub, "up.bin"): b"kept"}, args, status, line)
                 uploading = "ftp-put" in args
                 with open(os.path.join(pub, "up.bin") if uploading else local, "rb") as f:
                     if left is not None:

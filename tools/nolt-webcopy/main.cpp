@@ -127,8 +127,8 @@ class Reporter {
     }
     std::string reply;
     plat::internet().InternetGetLastResponseInfoA(&reply);
-    Error(Item() + (protocol == nolt::wpFtp ? ": the server did not give the file" : ": the server did not take the file") +
-          (reply.empty() ? std::string() : ": " + nolt::Trim(reply)));
+    const char* what = protocol == nolt::wpFtp ? ": the server did not give the file" : ": the server did not take the file";
+    Error(Item() + what + (reply.empty() ? std::string() : ": " + nolt::Trim(reply)));
   }
 
   void Error(const std::string& text) {
