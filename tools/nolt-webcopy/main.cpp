@@ -127,7 +127,8 @@ class Reporter {
     }
     std::string reply;
     plat::internet().InternetGetLastResponseInfoA(&reply);
-    const char* what = protocol == nolt::wpFtp ? ": the server did not give the file" : ": the server did not take the file";
+    const char* what =
+        protocol == nolt::wpFtp ? ": the server did not give the file" : ": the server did not take the file";
     Error(Item() + what + (reply.empty() ? std::string() : ": " + nolt::Trim(reply)));
   }
 
