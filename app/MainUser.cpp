@@ -1,18 +1,20 @@
 #include "app/MainUser.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "app/FormBinding.h"
 #include "app/FormReader.h"
 #include "app/Manifest.h"
 #include "app/Staging.h"
 #include "app/UpdateDecision.h"
+#include "core/Text.h"
+#include "crc/CRC321.h"
+#include "install/InstallName.h"
 #include "install/LocalFiles.h"
 #include "platform/Files.h"
 #include "platform/Internet.h"
 #include "webcopy/WcHelpers.h"
-
-#ifndef NOLT_DOWNLOAD_BASE_URL
-#error "NOLT_DOWNLOAD_BASE_URL must be defined by the build"
-#endif
 
 namespace nolt {
 
@@ -61,7 +63,7 @@ std::string Printable(const std::string& name) {
 }  // namespace
 
 TMainForm::TMainForm(const std::string& description, const std::string& releaseKey)
-    : DownloadBaseURL(NOLT_DOWNLOAD_BASE_URL), Release(releaseKey) {
+    : Release(releaseKey) {
   const FormObject form = ReadForm(description);
   if (form.className != "TMainForm") throw EFormError("the description is not of a TMainForm");
   Name = form.name;
@@ -97,6 +99,12 @@ TMainForm::TMainForm(const std::string& description, const std::string& releaseK
     else throw EFormError("MainForm: unknown component " + child.name + ": " + child.className);
   }
   if (WebCopyMain.Items.Count() != 1) throw EFormError("WebCopyMain must hold the manifest item");
+  // The manifest's URL is the base URL followed by its name; packages come from there too.
+  const std::string& manifestURL = WebCopyMain.Items[0].URL;
+  const std::size_t base = manifestURL.size() - std::min(manifestURL.size(), std::strlen(kManifestName));
+  if (manifestURL.compare(base, std::string::npos, kManifestName) != 0)
+    throw EFormError(std::string("the manifest item's URL must end in ") + kManifestName);
+  DownloadBaseURL = manifestURL.substr(0, base);
   if (Release.Enabled()) {
     // The signature file comes after the manifest, in the same run, into AppDir.
     TWebCopyItem& sig = WebCopyMain.Items.Add();
@@ -106,16 +114,20 @@ TMainForm::TMainForm(const std::string& description, const std::string& releaseK
 
   // Not part of the description: these handlers only note what the transfers did,
   // for the exit status and the lines of a headless run.
+  // A message is one line: system texts end in a line break.
   const auto noteError = [this](TObject*, int code, const std::string& text) {
-    transferError_ = text;
+    transferError_ = Trim(text);
     transferCode_ = code;
   };
   const auto noteUnreachable = [this](TObject*, const std::string&) {
-    transferError_ = "no answer from the server: " + InternetErrorText(plat::internet().GetLastError());
+    transferError_ = "no answer from the server: " + Trim(InternetErrorText(plat::internet().GetLastError()));
   };
   WebCopyMain.OnErrorInfo = UpdateFiles.OnErrorInfo = noteError;
   WebCopyMain.OnURLNotFound = UpdateFiles.OnURLNotFound = noteUnreachable;
   UpdateFiles.OnFileStart = [this](TObject* s, int idx) { UpdateFilesFileStart(s, idx); };
+  CAB.OnVerifyFile = [this](TObject* s, const std::string& f, const std::string& t, bool& a) {
+    CABVerifyFile(s, f, t, a);
+  };
 
   FormCreate(this);
 
@@ -164,13 +176,12 @@ void TMainForm::FormCreate(TObject*) {
 }
 
 void TMainForm::FormShow(TObject*) {
-  DownloadManifest();
+  const bool readable = DownloadManifest();
   Names.clear();
   Checksums.clear();
-  ReadManifestEntries();
-  // What a killed run of ours left goes before anything else is written.
+  if (readable) ReadManifestEntries();
+  // What a killed run of ours left goes before any package is fetched.
   SweepLeftovers(AppDir, Names);
-  CheckRelease();
   QueuePackages();
   RunPackages();
   CheckInstallation();
@@ -179,36 +190,56 @@ void TMainForm::FormShow(TObject*) {
   plat::ui().Terminate();
 }
 
-void TMainForm::DownloadManifest() {
+bool TMainForm::DownloadManifest() {
   // Whatever manifest is present afterwards is read, also one left by an earlier run.
-  WebCopyMain.Items[0].TargetDir = AppDir;
-  if (Release.Enabled()) {
-    // A signature file left by an earlier run never vouches for this run's manifest.
-    WebCopyMain.Items[1].TargetDir = AppDir;
-    if (FileExists(AppDir + kSignatureName)) plat::files().DeleteFileA(AppDir + kSignatureName);
+  TWebCopyItem& manifest = WebCopyMain.Items[0];
+  manifest.TargetDir = AppDir;
+  manifest.MaxSize = kManifestMaxSize;
+  if (Release.Enabled()) return DownloadSignedManifest();
+  const std::string why = Fetch(0);
+  if (!why.empty()) ReportFailure("the manifest could not be fetched from " + manifest.URL + ": " + why);
+  return true;
+}
+
+bool TMainForm::DownloadSignedManifest() {
+  // A signature file left by an earlier run never vouches for this run's release.
+  TWebCopyItem& signature = WebCopyMain.Items[1];
+  signature.TargetDir = AppDir;
+  signature.MaxSize = static_cast<std::int64_t>(kSignatureMaxSize);
+  if (FileExists(AppDir + kSignatureName)) plat::files().DeleteFileA(AppDir + kSignatureName);
+  std::string why = Fetch(1);
+  if (!why.empty()) why = std::string("the signature file ") + kSignatureName + " could not be fetched from " + signature.URL + ": " + why;
+  if (why.empty()) why = Release.CheckSignature(AppDir, UnixTimeNow());
+  if (why.empty()) {
+    // Fetched no further than its signed size, and read only when it is the signed one.
+    TWebCopyItem& manifest = WebCopyMain.Items[0];
+    manifest.MaxSize = static_cast<std::int64_t>(Release.ManifestSize());
+    const std::string failed = Fetch(0);
+    why = Release.CheckManifest(AppDir);
+    if (!failed.empty()) {
+      const std::string fetch = "the manifest could not be fetched from " + manifest.URL + ": " + failed;
+      // The signed manifest may still be there from an earlier run; else the fetch is why.
+      if (why.empty()) ReportFailure(fetch);
+      else why = fetch;
+    }
   }
+  if (why.empty()) return true;
+  // Nothing of a release that fails its check is installed.
+  ReportRefusal("The update was refused: " + why + ". Nothing was installed; every file was left unchanged.");
+  return false;
+}
+
+std::string TMainForm::Fetch(int idx) {
+  for (int i = 0; i < WebCopyMain.Items.Count(); ++i) WebCopyMain.Items[i].Active = i == idx;
   transferError_.clear();
   WebCopyMain.Execute();
-  // The run goes on with whatever manifest is there, but it has failed. An empty
-  // body is no failure: it is an empty manifest.
-  const TWebCopyItem& item = WebCopyMain.Items[0];
-  if (!item.Success && !transferError_.empty())
-    ReportFailure("the manifest could not be fetched from " + item.URL + ": " + transferError_);
+  // An empty body is no failure: it is an empty file.
+  return WebCopyMain.Items[idx].Success ? std::string() : transferError_;
 }
 
 void TMainForm::ReadManifestEntries() {
   const std::string path = AppDir + kManifestName;
   if (FileExists(path)) ReadManifest(path, Names, Checksums);
-}
-
-void TMainForm::CheckRelease() {
-  if (!Release.Enabled()) return;
-  const std::string why = Release.CheckRelease(AppDir, UnixTimeNow());
-  if (why.empty()) return;
-  // Nothing of a release that fails its check is installed.
-  Names.clear();
-  Checksums.clear();
-  ReportRefusal("The update was refused: " + why + ". Nothing was installed; every file was left unchanged.");
 }
 
 void TMainForm::QueuePackages() {
@@ -219,20 +250,28 @@ void TMainForm::QueuePackages() {
     switch (DecideEntry(AppDir, name, Checksums[i])) {
       case EntryState::Current: break;
       case EntryState::Refused:
-        ReportFailure("the manifest entry " + Printable(name) +
-                      " is refused: it names no file that may be installed in this directory");
+        ReportFailure("the manifest entry " + Printable(name) + " is refused: " +
+                      (IsKeptName(name) ? "it names a file the updater keeps for itself"
+                                        : "it names no file that may be installed in this directory"));
         break;
       case EntryState::Queued: {
-        if (Release.Enabled() && !Release.Package(name + ".cab")) {
+        const SignedFile* signedPackage = Release.Enabled() ? Release.Package(name + ".cab") : nullptr;
+        if (Release.Enabled() && !signedPackage) {
           ReportRefusal("The package of " + Printable(name) +
                         " was refused: the signature file names no such package. The file was left unchanged.");
           break;
         }
         TWebCopyItem& item = UpdateFiles.Items.Add();
-        if (Release.Enabled()) item.MaxSize = static_cast<std::int64_t>(Release.Package(name + ".cab")->size);
+        // What the package must bring: a package or a kept beginning fetched for
+        // another checksum, digest or size is never continued or unpacked for this one.
+        std::string identity = LowerCaseAscii(Checksums[i]);
+        if (signedPackage) {
+          item.MaxSize = static_cast<std::int64_t>(signedPackage->size);
+          identity += " " + ToHex(signedPackage->sha256) + " " + std::to_string(signedPackage->size);
+        }
         // The package arrives in the staging folder under a name of ours.
         item.TargetDir = StagingDir(AppDir);
-        item.TargetFilename = StagedPackageName(name);
+        item.TargetFilename = StagedPackageName(name, identity);
         item.URL = PackageURL(DownloadBaseURL, name);
         packages_.push_back(Package{i});
         break;
@@ -328,11 +367,47 @@ void TMainForm::UpdateFilesFileDone(TObject*, int idx) {
   CAB.CABFile = path;
   CAB.ReadContents();
   CAB.TargetPath = AppDir;
+  unpacking_ = &p == &unlisted ? nullptr : &p;
+  struct Reset {
+    Package*& current;
+    ~Reset() { current = nullptr; }
+  } reset{unpacking_};
   if (!CAB.ExtractAll() && p.problem.empty()) p.problem = "its package could not be unpacked";
   plat::files().DeleteFileA(path);  // a failure is ignored
 }
 
 void TMainForm::CABOverWriteFile(TObject*, const std::string&, bool& Allow) { Allow = true; }
+
+void TMainForm::CABVerifyFile(TObject*, const std::string& FileName, const std::string& TempFile, bool& Allow) {
+  const std::string* checksum = ListedChecksum(FileName);
+  if (!checksum) return;  // nothing to compare it with
+  std::uint32_t crc = 0;
+  if (LowerCaseAscii(*checksum) == LowerCaseAscii(FileCRC32(TempFile, crc))) return;
+  // Neither old nor new: the file stays as it was, and the package is fetched anew
+  // by the next run (it is deleted below, and its download was complete).
+  Allow = false;
+  if (unpacking_ && unpacking_->problem.empty())
+    unpacking_->problem = "its package brought " + Printable(FileName) +
+                          " with another checksum than the manifest lists, and it was not installed";
+}
+
+const std::string* TMainForm::ListedChecksum(const std::string& cabinetName) const {
+  // Either separator separates, and on Windows letter case does not matter: a
+  // name that matches in letter case is looked for first, then one that does not.
+  const auto canonical = [](std::string name, bool fold) {
+    for (char& c : name)
+      if (c == '/') c = '\\';
+    return fold ? LowerCaseAscii(std::move(name)) : name;
+  };
+  for (const bool fold : {false, true}) {
+    const std::string wanted = canonical(cabinetName, fold);
+    // The entry being installed comes first: of a name listed twice, its checksum counts.
+    if (unpacking_ && canonical(Names[unpacking_->entry], fold) == wanted) return &Checksums[unpacking_->entry];
+    for (std::size_t i = 0; i < Names.size(); ++i)
+      if (canonical(Names[i], fold) == wanted) return &Checksums[i];
+  }
+  return nullptr;
+}
 
 void TMainForm::UpdateFilesCopyOverWrite(TObject*, const std::string&, bool& allow) { allow = true; }
 

@@ -36,11 +36,15 @@ class TMainForm : public TComponent {
   void UpdateFilesFileDone(TObject* Sender, int idx);
   void UpdateFilesFileStart(TObject* Sender, int idx);
   void CABOverWriteFile(TObject* Sender, const std::string& FileName, bool& Allow);
+  // Not part of the description: a file unpacked from a package is installed only
+  // when it has the manifest's checksum.
+  void CABVerifyFile(TObject* Sender, const std::string& FileName, const std::string& TempFile, bool& Allow);
 
-  // The steps of FormShow, in order.
-  void DownloadManifest();
+  // The steps of FormShow, in order. DownloadManifest is true when the manifest may
+  // be read: always without a release key; with one, only when the signature file
+  // was accepted and the manifest is the one it signs.
+  bool DownloadManifest();
   void ReadManifestEntries();
-  void CheckRelease();
   void QueuePackages();
   void RunPackages();
   void CheckInstallation();
@@ -53,7 +57,9 @@ class TMainForm : public TComponent {
   TRunner Runner1{this};
 
   std::string AppDir;
-  std::string DownloadBaseURL;  // NOLT_DOWNLOAD_BASE_URL, fixed when the program is built
+  // Fixed when the program is built (NOLT_DOWNLOAD_BASE_URL): the manifest item's URL
+  // in the form description without the manifest's name.
+  std::string DownloadBaseURL;
   ReleaseCheck Release;         // NOLT_RELEASE_PUBLIC_KEY, fixed when the program is built
   std::vector<std::string> Names;
   std::vector<std::string> Checksums;
@@ -77,6 +83,13 @@ class TMainForm : public TComponent {
   // A refusal of the release check: an error box with a display, a line without one;
   // the run goes on either way, with what was verified.
   void ReportRefusal(const std::string& text);
+  // Runs item idx of WebCopyMain alone; the error it failed with, or "".
+  std::string Fetch(int idx);
+  // The signature file of a signed release, then the manifest it signs.
+  bool DownloadSignedManifest();
+  // The manifest's checksum for a file that a package brings, stored as named in
+  // the cabinet; null when the manifest lists no such file.
+  const std::string* ListedChecksum(const std::string& cabinetName) const;
 
   // A queued package: its manifest entry, whether a file was at its path before its
   // transfer began, whether its transfer ended (OnFileDone), and why it failed.
@@ -88,6 +101,7 @@ class TMainForm : public TComponent {
     std::string problem;
   };
   std::vector<Package> packages_;  // one per item of UpdateFiles
+  Package* unpacking_ = nullptr;   // the package being unpacked
   std::string transferError_;      // the last error a transfer reported
   int transferCode_ = 0;           // and its code
   plat::WindowModel window_;

@@ -7,6 +7,10 @@
 
 namespace nolt {
 
+// The longest manifest an updater fetches: a million entries with names of 200
+// bytes take about 211 MB. A longer answer is cut off there, and the run fails.
+inline constexpr std::int64_t kManifestMaxSize = 256ll * 1024 * 1024;
+
 // Reads every entry of the manifest at path into names and checksums, in file
 // order, through the files seam, one block at a time. Throws plat::EInOutError when
 // the file cannot be opened or read.

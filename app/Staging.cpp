@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <set>
 
-#include "crc/Crc32.h"
 #include "install/InstallName.h"
 #include "install/LocalFiles.h"
 #include "install/StagedFile.h"
+#include "platform/Crypto.h"
 #include "platform/Files.h"
 #include "webcopy/PartialDownload.h"
 
@@ -17,6 +17,7 @@ const char* const kStagingFolder = ".nolt-packages";
 namespace {
 
 constexpr std::size_t kReadablePart = 100;
+constexpr std::size_t kDigestBytes = 8;
 
 bool EndsWith(const std::string& s, const std::string& end) {
   return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
@@ -50,17 +51,21 @@ std::string KeptPackageOf(const std::string& staging, const std::string& name) {
 
 std::string StagingDir(const std::string& appDir) { return appDir + kStagingFolder + plat::kPathDelim; }
 
-std::string StagedPackageName(const std::string& entryName) {
+std::string StagedPackageName(const std::string& entryName, const std::string& identity) {
   std::string readable;
   for (char c : entryName.substr(0, kReadablePart)) {
     const bool keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
                       c == '-' || c == '_';
     readable += keep ? c : '_';
   }
-  const std::uint32_t crc =
-      ~crc::Update(0xFFFFFFFFu, reinterpret_cast<const unsigned char*>(entryName.data()), entryName.size());
-  char hex[9];
-  std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(crc));
+  // The NUL keeps name and identity apart: ("ab", "c") and ("a", "bc") differ.
+  const std::string digest = plat::Sha256Of(entryName + '\0' + identity);
+  std::string hex;
+  for (std::size_t i = 0; i < kDigestBytes; ++i) {
+    char two[3];
+    std::snprintf(two, sizeof two, "%02X", static_cast<unsigned char>(digest[i]));
+    hex += two;
+  }
   return readable + "-" + hex + ".cab";
 }
 

@@ -17,9 +17,14 @@ std::string StagingDir(const std::string& appDir);
 
 // The file name of a manifest entry's package in the staging folder: the name with
 // every byte but letters, digits, '.', '-' and '_' replaced by '_', cut to 100
-// bytes, then '-', the name's CRC-32 in eight hexadecimal digits, and ".cab".
-//   "sub\file.dll" -> "sub_file.dll-1A2B3C4D.cab"
-std::string StagedPackageName(const std::string& entryName);
+// bytes, then '-', sixteen hexadecimal digits of the SHA-256 of the name and the
+// package's identity, and ".cab".
+//   "sub\file.dll", "1a2b3c" -> "sub_file.dll-<16 digits>.cab"
+// The identity is what the manifest (and a signature) says of the file the package
+// brings: its checksum, and its signed digest and size. A package fetched for one
+// identity, and a kept beginning of it, is therefore never taken for a package of
+// another: when the release changes, so does the name, and the old beginning goes.
+std::string StagedPackageName(const std::string& entryName, const std::string& identity);
 
 // Removes what a killed run of the updater left, and nothing else:
 //   - in appDir and in the directory of every listed name that stays inside the

@@ -13,7 +13,7 @@ namespace nolt {
 EntryState DecideEntry(const std::string& appDir, const std::string& name, const std::string& checksum) {
   // A refused name reaches no system call: nothing is checksummed, queued,
   // unpacked or deleted for it.
-  if (!StaysInside(name, NameUse::ManifestEntry)) return EntryState::Refused;
+  if (!MayInstall(name, NameUse::ManifestEntry)) return EntryState::Refused;
   return EntryMatches(appDir, name, checksum) ? EntryState::Current : EntryState::Queued;
 }
 

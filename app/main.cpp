@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "app/Elevation.h"
 #include "app/MainUser.h"
 #include "platform/Ui.h"
 
@@ -12,10 +13,12 @@
 
 extern const char* const kMainFormDescription;
 
-int main() {
+int main(int argc, char** argv) {
   plat::Ui& ui = plat::ui();
   ui.InitializeApplication();
   ui.SetApplicationTitle(nolt::kApplicationTitle);
+  // An installation this user may not write is updated by an elevated run of this program.
+  if (const auto status = nolt::RunElevatedWhereNeeded(nolt::IsElevatedRun(argc, argv))) return *status;
   try {
     nolt::TMainForm form(kMainFormDescription, NOLT_RELEASE_PUBLIC_KEY);
     form.Show();

@@ -260,7 +260,7 @@ std::intptr_t TCABFile::OpenEntry(const plat::FdiNotification& n) {
   ProgressTotal = n.cb;
   ActiveCabinet = this;
 
-  if (!StaysInside(stored, NameUse::CabinetEntry)) {
+  if (!MayInstall(stored, NameUse::CabinetEntry)) {
     entryFailed_ = true;  // not written; the run reports failure at its end
     return 0;
   }
@@ -302,7 +302,9 @@ std::intptr_t TCABFile::CloseEntry(const plat::FdiNotification& n) {
   // A library may report an entry complete after its decoding failed (Wine's
   // does, with the bytes decoded so far): a file of the wrong size is not installed.
   const bool complete = entry_.Written() == entrySize_;
-  const bool installed = closed && complete && entry_.Commit();
+  bool allow = closed && complete;
+  if (allow && OnVerifyFile) OnVerifyFile(this, ProgressFile, entry_.TempPath(), allow);
+  const bool installed = allow && entry_.Commit();
   if (!installed) {
     entry_.Discard();
     // Wine's library goes on after FALSE here (and after a failed write), so

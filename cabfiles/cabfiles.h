@@ -30,6 +30,9 @@ enum TLZXMemory : std::uint8_t { lzxLowest = 0, lzxLower, lzxLow, lzxMedium, lzx
 using TCompressProgress = std::function<void(TObject* Sender, int pos, int tot)>;
 using TDeCompressProgress = std::function<void(TObject* Sender, const std::string& FileName, int pos, int tot)>;
 using TOverWriteFile = std::function<void(TObject* Sender, const std::string& FileName, bool& Allow)>;
+// An entry written whole to TempFile (closed), before it replaces its target.
+using TVerifyFile =
+    std::function<void(TObject* Sender, const std::string& FileName, const std::string& TempFile, bool& Allow)>;
 
 class TCABFile;
 class TCABFileContents;
@@ -94,6 +97,10 @@ class TCABFile : public TComponent {
   TCompressProgress OnCompressProgress;
   TDeCompressProgress OnDecompressProgress;
   TOverWriteFile OnOverWriteFile;
+  // Not stored: asked for every entry once it is written whole, with its name as
+  // stored and its temporary file; Allow false keeps the target as it is, removes
+  // the temporary file and makes ExtractAll false.
+  TVerifyFile OnVerifyFile;
 
   // Run state, readable by tests and tools.
   bool ExtractMode = false;

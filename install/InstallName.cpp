@@ -15,7 +15,40 @@ bool ClimbsOut(const std::string& part) {
   return part.find("..") != std::string::npos && part.find_first_not_of(". ") == std::string::npos;
 }
 
+// A component Windows reads as the directory it is in: empty, or dots and blanks
+// without two dots in a row ("." and ". ").
+bool NamesItsDirectory(const std::string& part) {
+  return part.find_first_not_of(". ") == std::string::npos && part.find("..") == std::string::npos;
+}
+
+bool BeginsWithNoCase(const std::string& text, const std::string& prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    char c = text[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != prefix[i]) return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+bool IsKeptName(const std::string& name) {
+  bool first = true;
+  std::size_t start = 0;
+  for (;;) {
+    std::size_t end = start;
+    while (end < name.size() && !IsSeparator(name[end])) ++end;
+    const std::string part = name.substr(start, end - start);
+    if (!NamesItsDirectory(part)) {
+      if (BeginsWithNoCase(part, ".nolt-")) return true;
+      if (first && BeginsWithNoCase(part, "nolt-patch-updater.")) return true;
+      first = false;
+    }
+    if (end == name.size()) return false;
+    start = end + 1;
+  }
+}
 
 bool StaysInside(const std::string& name, NameUse use) {
   if (name.size() > kMaxInstallNameLength) return false;

@@ -31,4 +31,21 @@ enum class NameUse { ManifestEntry, CabinetEntry };
 // "a:b", "x\.. \y" do not.
 bool StaysInside(const std::string& name, NameUse use);
 
+// True for a name the updater keeps for itself, relative to the installation
+// directory:
+//   - a first component beginning with "nolt-patch-updater.": the manifest (.txt),
+//     the signature file (.sig), the record of accepted releases (.serial) and any
+//     record of ours to come;
+//   - any component beginning with ".nolt-": the staging folder (".nolt-packages")
+//     and the temporary files of a staged write (".nolt-XXXXXX.tmp").
+// Letters A to Z compare without case, as Windows names do, and components that
+// Windows reads as the directory itself ("", ".", ". ") are passed over first.
+// Examples: "NOLT-PATCH-UPDATER.SERIAL", ".\nolt-patch-updater.txt",
+// "sub\.nolt-AB12cd.tmp" are kept; "sub\nolt-patch-updater.txt" and "nolt.dll" are not.
+bool IsKeptName(const std::string& name);
+
+// The one rule for a name that may be installed from a package, and so packed into
+// a release: it stays inside the installation and is none of the updater's own.
+inline bool MayInstall(const std::string& name, NameUse use) { return StaysInside(name, use) && !IsKeptName(name); }
+
 }  // namespace nolt

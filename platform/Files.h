@@ -120,6 +120,15 @@ class Files {
   // directory. Windows: nothing to do; NTFS records a rename in its own journal, and
   // Win32 offers no handle of a directory to flush.
   virtual bool FlushDirectory(const std::string& dir) = 0;
+  // Whether this process may create a file in dir (which ends with the separator or
+  // is empty for the current directory): a probe file is made there and removed at
+  // once. False with the reason in GetLastError, kErrorAccessDenied where this user
+  // may not write there. Windows: a hidden file deleted on close, which the system
+  // removes even when the process is killed. Linux: an unnamed file (O_TMPFILE) where
+  // the file system has them, else a temporary file of the form the updater removes
+  // as a leftover (".nolt-" + six letters or digits + ".tmp"). This default, for
+  // fakes, makes such a temporary file with the seam's own calls.
+  virtual bool CanCreateFileIn(const std::string& dir);
   // The entries of a directory (dir ends with the separator), without "." and "..",
   // in no particular order (FindFirstFileA / FindNextFileA). False when it cannot be read.
   virtual bool ListDirectory(const std::string& dir, std::vector<FoundFile>* entries) = 0;
@@ -157,6 +166,15 @@ class Files {
   virtual FileHandle CreateFileWithShareMode(const std::string& path, FileAccess access, std::uint32_t shareMode,
                                              FileCreate create) = 0;
 };
+
+inline bool Files::CanCreateFileIn(const std::string& dir) {
+  std::string path;
+  const FileHandle h = CreateTempFileIn(dir, ".nolt-", ".tmp", &path);
+  if (h == kInvalidFile) return false;
+  CloseHandle(h);
+  DeleteFileA(path);
+  return true;
+}
 
 inline Files& files() { return Use<Files>(); }
 

@@ -35,7 +35,12 @@ void HeadlessUi::WakeForPostedCalls() {
 }
 
 int HeadlessUi::MessageBoxA(const std::string& text, const std::string& caption, std::uint32_t type) {
-  std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+  // The line names the program, also for a box with a caption of its own ("Error").
+  const std::string title = ApplicationTitle();
+  if (!title.empty() && caption != title)
+    std::fprintf(stderr, "%s: %s: %s\n", title.c_str(), caption.c_str(), text.c_str());
+  else
+    std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
   std::fflush(stderr);
   // An error box would keep the program open until the user closed its window, and
   // nobody can close one here: the message has been written, so the loop ends once

@@ -86,6 +86,14 @@ struct CommandLine {
   }
 };
 
+// How RunElevated went.
+enum class ElevatedRun {
+  Ended,        // the program ran with administrator rights and has ended
+  Declined,     // the user refused the system's consent prompt
+  Unavailable,  // the system has no elevation of its own (Linux)
+  Failed,       // it could not be started (GetLastError tells why)
+};
+
 // A path or a part of a command line that holds a NUL byte fails (kSeFileNotFound,
 // 0 or false; the error is ERROR_INVALID_NAME on Windows, EINVAL on Linux): the
 // system would read it only up to the NUL. An environment block is made of NULs.
@@ -135,6 +143,14 @@ class Process {
   virtual bool GetProcessTimes(ProcessHandle h, std::uint64_t* creation, std::uint64_t* exit,
                                std::uint64_t* kernel, std::uint64_t* user) = 0;
   virtual bool CloseHandle(ProcessHandle h) = 0;
+
+  // Starts program with administrator rights, with parameters as its command line
+  // after the program, and waits for it to end; *exitCode is then its exit code.
+  // Windows: ShellExecuteExA with the verb "runas", which shows the system's consent
+  // prompt, once; the program starts in the caller's current directory where the
+  // system allows it. Linux has no elevation of its own: Unavailable, at once.
+  virtual ElevatedRun RunElevated(const std::string& program, const std::string& parameters,
+                                  std::uint32_t* exitCode) = 0;
 
   // The platform id of the system (kVerPlatformWin32Nt on every system that runs us).
   virtual bool GetVersionExA(std::uint32_t* platformId) = 0;

@@ -67,6 +67,8 @@ enum class BorderStyle {
   Sizeable,  // resizable frame with a caption and only the system menu (the close box)
 };
 
+// A window and its controls. Sizes, positions and the font are given for 96 dots per
+// inch; a view that draws at another DPI scales them (Win32: by each window's DPI).
 struct WindowModel {
   std::string name;
   std::string caption;
@@ -116,7 +118,8 @@ class Ui {
 
   // Whether windows are really shown (false for the headless view).
   virtual bool HasDisplay() = 0;
-  // Height of a window's caption bar in pixels (GetSystemMetrics(SM_CYCAPTION)).
+  // Height of a window's caption bar in pixels at 96 dpi, the scale of the models
+  // (GetSystemMetrics(SM_CYCAPTION) at 96 dpi).
   virtual int CaptionBarHeight() = 0;
 
   virtual void InitializeApplication() = 0;

@@ -27,8 +27,12 @@ namespace nolt {
 
 inline constexpr char kSignatureName[] = "nolt-patch-updater.sig";
 inline constexpr int kSignatureFormat = 1;
-// A signature file longer than this is not read: one line per package stays far below.
-inline constexpr std::uint64_t kSignatureMaxSize = 16 * 1024 * 1024;
+// The longest signature file an updater takes: a release of a million packages
+// with names of 200 bytes needs about 300 MB. A longer answer is cut off there.
+inline constexpr std::uint64_t kSignatureMaxSize = 512ull * 1024 * 1024;
+// The longest line: a package line with the longest name a cabinet stores is far
+// shorter. A longer line is malformed.
+inline constexpr std::size_t kSignatureMaxLine = 4096;
 
 struct SignedFile {
   std::string name;    // empty for the manifest
@@ -42,8 +46,14 @@ struct ReleaseSignature {
   SignedFile manifest;
   std::vector<SignedFile> packages;
 
-  // The package of that name, or null.
+  // The package of that name, or null. Looked up by the index that the readers
+  // below build; a release filled by hand is searched in order.
   const SignedFile* Package(const std::string& name) const;
+  // Builds the index of packages by name: call once packages is complete.
+  void IndexPackages();
+
+ private:
+  std::vector<std::size_t> byName_;  // indices of packages, in the order of their names
 };
 
 // The whole signature file for release, signed with a 32-byte secret seed. Empty
@@ -53,7 +63,14 @@ std::string SignRelease(const ReleaseSignature& release, const std::string& secr
 // Checks text against a 32-byte public key and reads it into *release. Returns
 // empty when the signature verifies and every line is well formed, else why not.
 // Serial and expiry are read, not judged: the caller knows the time and the history.
+// Nothing is parsed before the signature has verified.
 std::string VerifyRelease(const std::string& text, const std::string& publicKey, ReleaseSignature* release);
+
+// The same for the signature file at path, read through the files seam in two
+// passes: the first hashes it and checks the signature, the second, only then,
+// reads the fields and must see the same bytes again. Memory does not grow with
+// the file, only with what it lists. A file longer than kSignatureMaxSize is refused.
+std::string VerifyReleaseFile(const std::string& path, const std::string& publicKey, ReleaseSignature* release);
 
 // Lower-case hex of bytes, and back (empty for anything but an even count of hex digits).
 std::string ToHex(const std::string& bytes);

@@ -253,6 +253,19 @@ class PosixFiles final : public Files {
     return fd;
   }
 
+  bool CanCreateFileIn(const std::string& dir) override {
+    if (!Passable(dir)) return false;
+    // An unnamed file leaves nothing behind, even when the process is killed.
+    const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      ::close(fd);
+      return true;
+    }
+    // A file system without unnamed files answers one of these; a named one serves.
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return Fail();
+    return Files::CanCreateFileIn(dir);
+  }
+
   bool FlushFileBuffers(FileHandle h) override {
     for (;;) {
       if (::fsync(static_cast<int>(h)) == 0) return true;

@@ -450,6 +450,13 @@ class PosixProcess final : public Process {
 
   bool CloseHandle(ProcessHandle h) override { return Handles().Remove(h) || Fail(EBADF); }
 
+  // Linux has no consent prompt that raises a program's rights: whoever may write
+  // where it works starts it.
+  ElevatedRun RunElevated(const std::string&, const std::string&, std::uint32_t*) override {
+    lastError = ENOTSUP;
+    return ElevatedRun::Unavailable;
+  }
+
   bool GetVersionExA(std::uint32_t* platformId) override {
     *platformId = kVerPlatformWin32Nt;
     return true;

@@ -118,6 +118,9 @@ class ShareRoutingFiles final : public Files {
     }
     return local.CreateTempFileIn(dir, prefix, suffix, path);
   }
+  bool CanCreateFileIn(const std::string& dir) override {
+    return smb::Routes(dir) ? NotSupported() : local.CanCreateFileIn(dir);
+  }
   // A write to a share has reached the server when it returns; the library offers
   // no flush of the server's disk.
   bool FlushFileBuffers(FileHandle h) override { return smb::IsHandle(h) || local.FlushFileBuffers(h); }

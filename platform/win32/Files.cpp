@@ -19,6 +19,33 @@ bool Passable(const std::string& path) {
   return false;
 }
 
+// Creates a new file named dir + prefix + six random letters and digits + suffix.
+FileHandle CreateNewFileIn(const std::string& dir, const std::string& prefix, const std::string& suffix, DWORD access,
+                           DWORD flags, std::string* path) {
+  if (!Passable(dir)) return kInvalidFile;
+  static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  static std::atomic<std::uint64_t> counter{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    LARGE_INTEGER now;
+    ::QueryPerformanceCounter(&now);
+    std::uint64_t x = static_cast<std::uint64_t>(now.QuadPart) ^ (std::uint64_t{::GetCurrentProcessId()} << 32) ^
+                      (std::uint64_t{::GetCurrentThreadId()} << 16) ^ (++counter * 0x9E3779B97F4A7C15ull);
+    x ^= x >> 31;
+    x *= 0xBF58476D1CE4E5B9ull;
+    x ^= x >> 27;
+    std::string name = dir + prefix;
+    for (int i = 0; i < 6; ++i, x /= 62) name += kChars[x % 62];
+    name += suffix;
+    HANDLE h = ::CreateFileA(name.c_str(), access, FILE_SHARE_READ, nullptr, CREATE_NEW, flags, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      *path = name;
+      return reinterpret_cast<FileHandle>(h);
+    }
+    if (::GetLastError() != ERROR_FILE_EXISTS && ::GetLastError() != ERROR_ALREADY_EXISTS) return kInvalidFile;
+  }
+  return kInvalidFile;
+}
+
 class Win32Files final : public Files {
  public:
   std::uint32_t GetFileAttributesA(const std::string& path) override {
@@ -118,29 +145,19 @@ class Win32Files final : public Files {
   // counter; CREATE_NEW makes the name unique, and a taken name is tried again.
   FileHandle CreateTempFileIn(const std::string& dir, const std::string& prefix, const std::string& suffix,
                               std::string* path) override {
-    if (!Passable(dir)) return kInvalidFile;
-    static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    static std::atomic<std::uint64_t> counter{0};
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      LARGE_INTEGER now;
-      ::QueryPerformanceCounter(&now);
-      std::uint64_t x = static_cast<std::uint64_t>(now.QuadPart) ^ (std::uint64_t{::GetCurrentProcessId()} << 32) ^
-                        (std::uint64_t{::GetCurrentThreadId()} << 16) ^ (++counter * 0x9E3779B97F4A7C15ull);
-      x ^= x >> 31;
-      x *= 0xBF58476D1CE4E5B9ull;
-      x ^= x >> 27;
-      std::string name = dir + prefix;
-      for (int i = 0; i < 6; ++i, x /= 62) name += kChars[x % 62];
-      name += suffix;
-      HANDLE h = ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (h != INVALID_HANDLE_VALUE) {
-        *path = name;
-        return reinterpret_cast<FileHandle>(h);
-      }
-      if (::GetLastError() != ERROR_FILE_EXISTS && ::GetLastError() != ERROR_ALREADY_EXISTS) return kInvalidFile;
-    }
-    return kInvalidFile;
+    return CreateNewFileIn(dir, prefix, suffix, GENERIC_READ | GENERIC_WRITE, FILE_ATTRIBUTE_NORMAL, path);
+  }
+
+  bool CanCreateFileIn(const std::string& dir) override {
+    // With the manifest's asInvoker no write is redirected to the VirtualStore, so
+    // this is the answer for the directory itself.
+    std::string path;
+    const FileHandle h = CreateNewFileIn(dir, ".nolt-", ".tmp", GENERIC_WRITE | DELETE,
+                                         FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
+                                         &path);
+    if (h == kInvalidFile) return false;
+    ::CloseHandle(ToHandle(h));
+    return true;
   }
 
   bool FlushFileBuffers(FileHandle h) override { return ::FlushFileBuffers(ToHandle(h)) != 0; }
@@ -184,9 +201,17 @@ class Win32Files final : public Files {
   bool FinishInstalledFile(FileHandle, const std::string& target) override { return Passable(target); }
 
   std::string ExecutablePath() override {
-    char buf[MAX_PATH];
-    DWORD n = ::GetModuleFileNameA(nullptr, buf, MAX_PATH);
-    return std::string(buf, n);
+    // A long-path-aware program may lie deeper than MAX_PATH: a full buffer means
+    // the path was cut, and a larger one is tried.
+    std::string buf(MAX_PATH, '\0');
+    for (;;) {
+      const DWORD n = ::GetModuleFileNameA(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+      if (n < buf.size() || buf.size() >= 32768) {
+        buf.resize(n < buf.size() ? n : 0);
+        return buf;
+      }
+      buf.resize(buf.size() * 2);
+    }
   }
 
   std::string LocalName(const std::string& name) override { return name; }

@@ -2,6 +2,7 @@
 #include "platform/Process.h"
 
 #include <windows.h>
+#include <objbase.h>
 #include <shellapi.h>
 
 #include <initializer_list>
@@ -113,6 +114,42 @@ class Win32Process final : public Process {
   }
 
   bool CloseHandle(ProcessHandle h) override { return ::CloseHandle(H(h)) != FALSE; }
+
+  ElevatedRun RunElevated(const std::string& program, const std::string& parameters,
+                          std::uint32_t* exitCode) override {
+    if (!Passable({&program, &parameters})) return ElevatedRun::Failed;
+    std::string cwd(::GetCurrentDirectoryA(0, nullptr), '\0');
+    cwd.resize(::GetCurrentDirectoryA(static_cast<DWORD>(cwd.size()), cwd.data()));
+    // The shell may hand the start to COM; it asks for an apartment on this thread.
+    const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    SHELLEXECUTEINFOA sei;
+    ZeroMemory(&sei, sizeof sei);
+    sei.cbSize = sizeof sei;
+    sei.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    sei.lpVerb = "runas";
+    sei.lpFile = program.c_str();
+    sei.lpParameters = parameters.empty() ? nullptr : parameters.c_str();
+    sei.lpDirectory = cwd.empty() ? nullptr : cwd.c_str();
+    sei.nShow = SW_SHOWNORMAL;
+    const BOOL started = ::ShellExecuteExA(&sei);
+    const DWORD error = ::GetLastError();
+    if (SUCCEEDED(com)) ::CoUninitialize();
+    if (!started || !sei.hProcess) {
+      ::SetLastError(started ? ERROR_INVALID_HANDLE : error);
+      return started || error != ERROR_CANCELLED ? ElevatedRun::Failed : ElevatedRun::Declined;
+    }
+    DWORD code = 1;
+    const bool ended = ::WaitForSingleObject(sei.hProcess, INFINITE) == WAIT_OBJECT_0 &&
+                       ::GetExitCodeProcess(sei.hProcess, &code);
+    const DWORD waitError = ::GetLastError();
+    ::CloseHandle(sei.hProcess);
+    if (!ended) {
+      ::SetLastError(waitError);
+      return ElevatedRun::Failed;
+    }
+    *exitCode = code;
+    return ElevatedRun::Ended;
+  }
 
   bool GetVersionExA(std::uint32_t* platformId) override {
     OSVERSIONINFOA vi;

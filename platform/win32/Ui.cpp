@@ -1,8 +1,9 @@
 // Win32 implementation of the user-interface seam: one window class for every model,
 // standard controls (STATIC, BUTTON, EDIT, msctls_progress32, SysAnimate32), the
 // message loop with IsDialogMessage, and calls posted to the main thread woken through
-// a hidden message window. What all views share is UiViewBase's. Must contain only
-// Win32-specific code.
+// a hidden message window. Models are laid out at 96 dpi; each window is scaled by its
+// own DPI (UiDpi.h) and again when it moves to a monitor of another DPI. What all
+// views share is UiViewBase's. Must contain only Win32-specific code.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "platform/UiViewBase.h"
+#include "platform/win32/UiDpi.h"
 
 namespace plat {
 namespace {
@@ -20,6 +22,8 @@ const char kWindowClass[] = "NoltWindow";
 const char kMessageClass[] = "NoltMessageWindow";
 // The system's copy-files clip in shell32.
 constexpr int kShellCopyFilesClip = 160;
+// The program's icon (resources/Program.rc.in); a program without one shows the system's.
+constexpr int kProgramIcon = 1;
 
 HINSTANCE Instance() { return ::GetModuleHandleA(nullptr); }
 
@@ -35,7 +39,8 @@ class Win32Ui final : public UiViewBase {
   ~Win32Ui() override;
 
   bool HasDisplay() override { return true; }
-  int CaptionBarHeight() override { return ::GetSystemMetrics(SM_CYCAPTION); }
+  // At 96 dpi, as the models are laid out.
+  int CaptionBarHeight() override { return dpi::Metric(SM_CYCAPTION, dpi::kBase); }
   void InitializeApplication() override;
 
   int ShowModal(WindowId id) override;
@@ -68,8 +73,10 @@ class Win32Ui final : public UiViewBase {
     std::vector<HWND> controls;
     std::vector<Control> applied;  // what each control shows now
     std::vector<HBITMAP> bitmaps;
+    HICON icons[2] = {nullptr, nullptr};  // ICON_SMALL, ICON_BIG at the window's DPI
     std::string caption;
     bool topmost = false;
+    UINT dpi = dpi::kBase;  // what the window and its controls are scaled to
   };
 
   Window* Find(WindowId id) { return static_cast<Window*>(FindRecord(id)); }
@@ -77,6 +84,11 @@ class Win32Ui final : public UiViewBase {
   LRESULT HandleWindowMessage(WindowId id, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
   void CreateControl(Window& w, std::size_t index);
   void SyncControl(Window& w, std::size_t index, bool force);
+  // Font, icons and pictures at the window's DPI, replacing those of another DPI.
+  void ApplyDpiResources(Window& w);
+  // Outer size of the window at dpi: the model's size at 96 dpi, scaled.
+  SIZE OuterSize(const Window& w, UINT dpi) const;
+  void RescaleWindow(Window& w, UINT newDpi, const RECT& suggested);
   void OpenClip(HWND anim, int resource);
   SIZE MeasureLabel(Window& w, const Control& c);
   void Dispatch(MSG& msg);
@@ -94,7 +106,8 @@ Win32Ui::Win32Ui() {
   wc.lpfnWndProc = &Win32Ui::WindowProc;
   wc.hInstance = Instance();
   wc.hCursor = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
-  wc.hIcon = ::LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
+  wc.hIcon = ::LoadIconA(Instance(), MAKEINTRESOURCEA(kProgramIcon));
+  if (!wc.hIcon) wc.hIcon = ::LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   wc.lpszClassName = kWindowClass;
   ::RegisterClassExA(&wc);
@@ -123,41 +136,117 @@ WindowId Win32Ui::IdOf(HWND hwnd) {
   return kNoWindow;
 }
 
+namespace {
+
+void WindowStyle(BorderStyle border, DWORD* style, DWORD* ex) {
+  *style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+  *ex = 0;
+  switch (border) {
+    case BorderStyle::Single: *style |= WS_MINIMIZEBOX; break;
+    case BorderStyle::Dialog:
+      // A dialog frame without system menu, so no title-bar buttons at all.
+      *style = WS_POPUP | WS_CAPTION | DS_MODALFRAME | WS_CLIPCHILDREN;
+      *ex = WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE;
+      break;
+    case BorderStyle::Sizeable: *style |= WS_THICKFRAME; break;
+  }
+}
+
+}  // namespace
+
+SIZE Win32Ui::OuterSize(const Window& w, UINT dpi) const {
+  const WindowModel& m = *w.model;
+  DWORD style, ex;
+  WindowStyle(m.border, &style, &ex);
+  // The client area is what scales; a frame is as wide as the system draws it at dpi.
+  const SIZE client96 = dpi::ClientFromOuter96(SIZE{m.outerWidth, m.outerHeight}, style, ex);
+  RECT r{0, 0, dpi::Scale(m.outerWidth ? client96.cx : m.clientWidth, dpi),
+         dpi::Scale(m.outerHeight ? client96.cy : m.clientHeight, dpi)};
+  dpi::AdjustWindowRect(&r, style, ex, dpi);
+  return SIZE{r.right - r.left, r.bottom - r.top};
+}
+
 void Win32Ui::BuildWindow(WindowId id, ViewWindow& base) {
   Window& w = static_cast<Window&>(base);
   const WindowModel* model = w.model;
-  DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
-  DWORD ex = 0;
-  switch (model->border) {
-    case BorderStyle::Single: style |= WS_MINIMIZEBOX; break;
-    case BorderStyle::Dialog:
-      // A dialog frame without system menu, so no title-bar buttons at all.
-      style = WS_POPUP | WS_CAPTION | DS_MODALFRAME | WS_CLIPCHILDREN;
-      ex = WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE;
-      break;
-    case BorderStyle::Sizeable: style |= WS_THICKFRAME; break;
-  }
-  int width = model->outerWidth, height = model->outerHeight;
-  if (width == 0 || height == 0) {
-    RECT r{0, 0, model->clientWidth, model->clientHeight};
-    ::AdjustWindowRectEx(&r, style, FALSE, ex);
-    if (width == 0) width = r.right - r.left;
-    if (height == 0) height = r.bottom - r.top;
-  }
-  int x = model->left, y = model->top;
-  if (model->centred) {
-    x = (::GetSystemMetrics(SM_CXSCREEN) - width) / 2;
-    y = (::GetSystemMetrics(SM_CYSCREEN) - height) / 2;
-  }
+  DWORD style, ex;
+  WindowStyle(model->border, &style, &ex);
+  // Made at the system's DPI where it is meant to stand; a window that lands on a
+  // monitor of another DPI is scaled again below.
+  w.dpi = dpi::OfSystem();
+  auto place = [&](UINT d, int* x, int* y, SIZE* size) {
+    *size = OuterSize(w, d);
+    *x = dpi::Scale(model->left, d);
+    *y = dpi::Scale(model->top, d);
+    if (model->centred) {
+      *x = (::GetSystemMetrics(SM_CXSCREEN) - size->cx) / 2;
+      *y = (::GetSystemMetrics(SM_CYSCREEN) - size->cy) / 2;
+    }
+  };
+  int x, y;
+  SIZE size;
+  place(w.dpi, &x, &y, &size);
   w.caption = model->caption;
-  w.hwnd = ::CreateWindowExA(ex, kWindowClass, model->caption.c_str(), style, x, y, width, height, nullptr, nullptr,
-                             Instance(), reinterpret_cast<LPVOID>(id));
-  w.font = ::CreateFontA(model->fontHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                         OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                         model->fontName.c_str());
-  ::SendMessageA(w.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(w.font), FALSE);
+  w.hwnd = ::CreateWindowExA(ex, kWindowClass, model->caption.c_str(), style, x, y, size.cx, size.cy, nullptr,
+                             nullptr, Instance(), reinterpret_cast<LPVOID>(id));
+  const UINT actual = dpi::OfWindow(w.hwnd);
+  if (actual != w.dpi) {
+    w.dpi = actual;
+    place(w.dpi, &x, &y, &size);
+    ::SetWindowPos(w.hwnd, nullptr, x, y, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  ApplyDpiResources(w);
   // Creation order is z-order and tab order: a label's access key focuses the next control.
   for (std::size_t i = 0; i < model->controls.size(); ++i) CreateControl(w, i);
+}
+
+void Win32Ui::ApplyDpiResources(Window& w) {
+  const WindowModel& m = *w.model;
+  HFONT old = w.font;
+  w.font = ::CreateFontA(dpi::Scale(m.fontHeight, w.dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                         OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                         m.fontName.c_str());
+  ::SendMessageA(w.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(w.font), FALSE);
+  for (HWND c : w.controls) ::SendMessageA(c, WM_SETFONT, reinterpret_cast<WPARAM>(w.font), TRUE);
+  if (old) ::DeleteObject(old);
+
+  const int iconSize[2][2] = {{SM_CXSMICON, SM_CYSMICON}, {SM_CXICON, SM_CYICON}};
+  for (int big = 0; big < 2; ++big) {
+    HICON icon = static_cast<HICON>(::LoadImageA(Instance(), MAKEINTRESOURCEA(kProgramIcon), IMAGE_ICON,
+                                                 dpi::Metric(iconSize[big][0], w.dpi),
+                                                 dpi::Metric(iconSize[big][1], w.dpi), LR_DEFAULTCOLOR));
+    if (!icon) continue;
+    ::SendMessageA(w.hwnd, WM_SETICON, big ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+    if (w.icons[big]) ::DestroyIcon(w.icons[big]);
+    w.icons[big] = icon;
+  }
+
+  // Pictures are stretched to their scaled size; at 96 dpi they keep their own.
+  std::vector<HBITMAP> previous;
+  previous.swap(w.bitmaps);
+  for (std::size_t i = 0; i < w.controls.size() && i < m.controls.size(); ++i) {
+    const Control& c = m.controls[i];
+    if (c.kind != ControlKind::Image) continue;
+    const bool natural = w.dpi == dpi::kBase;
+    HBITMAP bmp = static_cast<HBITMAP>(::LoadImageA(Instance(), MAKEINTRESOURCEA(c.resource), IMAGE_BITMAP,
+                                                    natural ? 0 : dpi::Scale(c.width, w.dpi),
+                                                    natural ? 0 : dpi::Scale(c.height, w.dpi), LR_DEFAULTCOLOR));
+    if (!bmp) continue;
+    ::SendMessageA(w.controls[i], STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bmp));
+    ::SetWindowPos(w.controls[i], nullptr, dpi::Scale(c.left, w.dpi), dpi::Scale(c.top, w.dpi), 0, 0,
+                   SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOSIZE);
+    w.bitmaps.push_back(bmp);
+  }
+  for (HBITMAP b : previous) ::DeleteObject(b);
+}
+
+void Win32Ui::RescaleWindow(Window& w, UINT newDpi, const RECT& suggested) {
+  w.dpi = newDpi;
+  ApplyDpiResources(w);
+  for (std::size_t i = 0; i < w.controls.size() && i < w.model->controls.size(); ++i) SyncControl(w, i, true);
+  // Where the system suggests, so that the window stays on the monitor it moved to.
+  ::SetWindowPos(w.hwnd, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void Win32Ui::CreateControl(Window& w, std::size_t index) {
@@ -188,28 +277,27 @@ void Win32Ui::CreateControl(Window& w, std::size_t index) {
     case ControlKind::Image: style |= SS_BITMAP; break;
   }
   const int ctlId = kFirstControlId + static_cast<int>(index);
-  HWND h = ::CreateWindowExA(ex, cls, "", style, c.left, c.top, c.width, c.height, w.hwnd,
+  HWND h = ::CreateWindowExA(ex, cls, "", style, dpi::Scale(c.left, w.dpi), dpi::Scale(c.top, w.dpi),
+                             dpi::Scale(c.width, w.dpi), dpi::Scale(c.height, w.dpi), w.hwnd,
                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(ctlId)), Instance(), nullptr);
   ::SendMessageA(h, WM_SETFONT, reinterpret_cast<WPARAM>(w.font), FALSE);
   if (c.kind == ControlKind::PasswordEdit) ::SendMessageA(h, EM_SETPASSWORDCHAR, '*', 0);
   if (c.kind == ControlKind::ProgressBar) ::SendMessageA(h, PBM_SETRANGE32, 0, 100);
   if (c.kind == ControlKind::Image) {
-    HBITMAP bmp = static_cast<HBITMAP>(
-        ::LoadImageA(Instance(), MAKEINTRESOURCEA(c.resource), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
+    const bool natural = w.dpi == dpi::kBase;
+    HBITMAP bmp = static_cast<HBITMAP>(::LoadImageA(Instance(), MAKEINTRESOURCEA(c.resource), IMAGE_BITMAP,
+                                                    natural ? 0 : dpi::Scale(c.width, w.dpi),
+                                                    natural ? 0 : dpi::Scale(c.height, w.dpi), LR_DEFAULTCOLOR));
     if (bmp) {
       ::SendMessageA(h, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bmp));
       w.bitmaps.push_back(bmp);
     }
   }
   w.controls.push_back(h);
-  Control applied;
+  Control applied;  // what the control shows, in pixels at the window's DPI
   applied.kind = c.kind;
   applied.visible = false;
   applied.enabled = true;
-  applied.left = c.left;
-  applied.top = c.top;
-  applied.width = c.width;
-  applied.height = c.height;
   w.applied.push_back(applied);
   SyncControl(w, index, true);
 }
@@ -253,17 +341,18 @@ void Win32Ui::SyncControl(Window& w, std::size_t index, bool force) {
     a.text = c.text;
   }
 
-  int width = c.width, height = c.height;
+  const int left = dpi::Scale(c.left, w.dpi), top = dpi::Scale(c.top, w.dpi);
+  int width = dpi::Scale(c.width, w.dpi), height = dpi::Scale(c.height, w.dpi);
   if (c.kind == ControlKind::Label && c.autoSize) {
-    SIZE s = MeasureLabel(w, c);
+    SIZE s = MeasureLabel(w, c);  // in the window's font, already scaled
     width = s.cx;
     height = s.cy;
   }
   if (c.kind != ControlKind::Image &&
-      (force || c.left != a.left || c.top != a.top || width != a.width || height != a.height)) {
-    ::SetWindowPos(h, nullptr, c.left, c.top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
-    a.left = c.left;
-    a.top = c.top;
+      (force || left != a.left || top != a.top || width != a.width || height != a.height)) {
+    ::SetWindowPos(h, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    a.left = left;
+    a.top = top;
     a.width = width;
     a.height = height;
   }
@@ -331,6 +420,8 @@ void Win32Ui::DestroyNativeWindow(ViewWindow& base) {
   ::DestroyWindow(w.hwnd);
   if (w.font) ::DeleteObject(w.font);
   for (HBITMAP b : w.bitmaps) ::DeleteObject(b);
+  for (HICON i : w.icons)
+    if (i) ::DestroyIcon(i);
 }
 
 int Win32Ui::ShowModal(WindowId id) {
@@ -398,6 +489,11 @@ LRESULT Win32Ui::HandleWindowMessage(WindowId id, HWND hwnd, UINT msg, WPARAM wp
       return 0;
     }
     case WM_CLOSE: UserClose(id); return 0;
+    case dpi::kWmDpiChanged:
+      // Moved to a monitor of another DPI (per-monitor awareness): the new DPI and
+      // the rectangle the system suggests.
+      RescaleWindow(*w, HIWORD(wp), *reinterpret_cast<const RECT*>(lp));
+      return 0;
     case WM_CTLCOLORSTATIC: {
       HDC dc = reinterpret_cast<HDC>(wp);
       ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));

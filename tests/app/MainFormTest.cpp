@@ -4,6 +4,8 @@
 
 #include "app/FormReader.h"
 #include "app/MainUser.h"
+#include "app/Staging.h"
+#include "core/Text.h"
 #include "crc/CRC321.h"
 #include "platform/Files.h"
 #include "platform/HeadlessUi.h"
@@ -175,14 +177,15 @@ TEST_F(MainForm, DecisionQueuesMissingAndChangedFilesInOrder) {
   auto f = MakeForm();
   f->ReadManifestEntries();
   f->QueuePackages();
+  // Staged under the name and the manifest's checksum (letter case aside).
   EXPECT_EQ(Queued(*f), (std::vector<std::string>{
-                            "b.dll-A7AF6119.cab <- " + base + "b.dll.cab",
-                            "c.dll-9ACF48A9.cab <- " + base + "c.dll.cab",
-                            "c.dll-9ACF48A9.cab <- " + base + "c.dll.cab",
-                            "sub_d.dll-423F82AE.cab <- " + base + "sub\\d.dll.cab",
+                            StagedPackageName("b.dll", "123456") + " <- " + base + "b.dll.cab",
+                            StagedPackageName("c.dll", "abcdef") + " <- " + base + "c.dll.cab",
+                            StagedPackageName("c.dll", "abcdef") + " <- " + base + "c.dll.cab",
+                            StagedPackageName("sub\\d.dll", "1") + " <- " + base + "sub\\d.dll.cab",
                             // The first colon splits: a drive path is the name "C".
-                            "C-3DD7FFA7.cab <- " + base + "C.cab",
-                            "-00000000.cab <- " + base + ".cab",
+                            StagedPackageName("C", "\\windows\\x.dll:1") + " <- " + base + "C.cab",
+                            StagedPackageName("", "no colon") + " <- " + base + ".cab",
                         }));
 }
 
@@ -202,7 +205,7 @@ TEST_F(MainForm, ChecksumTextsThatNeverMatch) {
   f->ReadManifestEntries();
   f->QueuePackages();
   ASSERT_EQ(f->UpdateFiles.Items.Count(), 1);
-  EXPECT_EQ(f->UpdateFiles.Items[0].TargetFilename, "f.bin-C5DB2E02.cab");
+  EXPECT_EQ(f->UpdateFiles.Items[0].TargetFilename, StagedPackageName("f.bin", "0" + LowerCaseAscii(text)));
 }
 
 TEST_F(MainForm, AnUnopenableLocalFileCountsAsEmpty) {

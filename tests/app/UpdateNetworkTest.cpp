@@ -4,12 +4,15 @@
 // rename. The limits of the transfers are shortened here; the programs keep theirs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <functional>
 #include <filesystem>
 #include <map>
 
 #include "app/MainUser.h"
 #include "app/Staging.h"
+#include "core/Text.h"
 #include "crc/CRC321.h"
 #include "install/LocalFiles.h"
 #include "platform/CabinetWriter.h"
@@ -54,22 +57,34 @@ class UpdateNetwork : public ::testing::Test {
     const std::string source = work.File("source");
     test::WriteFile(source, bytes);
     std::uint32_t crc = 0;
-    manifest += name + ":" + FileCRC32(source, crc) + "\r\n";
-    if (!serve) return;
-    const std::string cab = work.File("package.cab");
+    checksums[name] = FileCRC32(source, crc);
+    manifest += name + ":" + checksums[name] + "\r\n";
+    if (serve) ServePackage(name, Cab(name, bytes));
+  }
+  // A one-entry cabinet of bytes stored under entry.
+  std::string Cab(const std::string& entry, const std::string& bytes) {
+    const std::string source = work.File("source"), cab = work.File("package.cab");
+    test::WriteFile(source, bytes);
     std::string error;
-    ASSERT_TRUE(plat::cabinetWriter().WriteSingleFileCabinet(cab, source, name, &error)) << error;
-    std::string path = name + ".cab";
+    EXPECT_TRUE(plat::cabinetWriter().WriteSingleFileCabinet(cab, source, entry, &error)) << error;
+    return test::ReadFile(cab);
+  }
+  // Serves bytes as the package of the manifest name `name`.
+  void ServePackage(const std::string& name, const std::string& bytes) {
+    server.AddFile("downloads/" + PackagePath(name).substr(11), bytes);
+  }
+  static std::string PackagePath(const std::string& name) {
+    std::string path = "/downloads/" + name + ".cab";
     for (char& c : path)
       if (c == '\\') c = '/';
-    server.AddFile("downloads/" + path, test::ReadFile(cab));
+    return path;
   }
   void Installed(const std::string& name, const std::string& bytes) {
     test::WriteFile(install.File(plat::files().LocalName(name)), bytes);
   }
 
   // One whole run of the updater in this process, as the message loop runs it.
-  void Run(const std::function<void(TMainForm&)>& before = nullptr) {
+  int Run(const std::function<void(TMainForm&)>& before = nullptr) {
     server.AddFile("downloads/nolt-patch-updater.txt", manifest);
     plat::HeadlessUi view;
     plat::ScopedSeam<plat::Ui> uiSeam{view};
@@ -82,13 +97,17 @@ class UpdateNetwork : public ::testing::Test {
     form.Show();
     view.RunMessageLoop();
     EXPECT_TRUE(view.Terminated());
+    return form.ExitStatus();
   }
   std::string Read(const std::string& name) { return test::ReadFile(install.File(plat::files().LocalName(name))); }
+  // The name under which the package of a released file is staged.
+  std::string Staged(const std::string& name) { return StagedPackageName(name, LowerCaseAscii(checksums[name])); }
 
   test::HttpServer server;
   test::TempDir install;
   test::TempDir work;
   std::string manifest;
+  std::map<std::string, std::string> checksums;  // of each released file, as the manifest lists it
 };
 
 // The package of "data" is never stored as the installed "data.cab", and a missing
@@ -143,10 +162,10 @@ TEST_F(UpdateNetwork, AnInterruptedPackageIsContinuedByTheNextRun) {
   Run();
   EXPECT_FALSE(test::FileExists(install.File("big.dat")));
   EXPECT_EQ(Read("small.dat"), "small") << "the run went on with the next package";
-  const std::string staged = StagingDir(install.Dir()) + StagedPackageName("big.dat");
+  const std::string staged = StagingDir(install.Dir()) + Staged("big.dat");
   EXPECT_EQ(Below(install.path()),
-            (std::vector<std::string>{".nolt-packages/", ".nolt-packages/" + StagedPackageName("big.dat") + ".partial",
-                                      ".nolt-packages/" + StagedPackageName("big.dat") + ".resume",
+            (std::vector<std::string>{".nolt-packages/", ".nolt-packages/" + Staged("big.dat") + ".partial",
+                                      ".nolt-packages/" + Staged("big.dat") + ".resume",
                                       "nolt-patch-updater.txt", "small.dat"}));
   const std::size_t kept = fs::file_size(staged + ".partial");
 
@@ -160,6 +179,101 @@ TEST_F(UpdateNetwork, AnInterruptedPackageIsContinuedByTheNextRun) {
   EXPECT_EQ(log[1].path, cabPath);
   EXPECT_EQ(log[1].Header("Range"), "bytes=" + std::to_string(kept) + "-");
   EXPECT_FALSE(log[1].Header("If-Range").empty());
+}
+
+// A server that lies: each case starts from an installation of version 1 and a
+// release of version 2, lets the server lie, runs the updater and states what is
+// installed, the exit status and everything left in the installation. A package
+// that was refused is fetched again from its first byte by the next run.
+TEST_F(UpdateNetwork, ALyingServerNeverGetsAWrongFileInstalled) {
+  const std::string big1 = Bytes(300000, 7), big2 = Bytes(300000, 8);
+  const std::string bigCab = PackagePath("big.dat");
+  // The first run takes half of version 1's package, under an ETag that the server
+  // keeps for whatever it serves there later.
+  const auto halfOfVersion1 = [&] {
+    Release("big.dat", big1);
+    server.SetRule(bigCab, "etag", "\"same\"");
+    server.SetRule(bigCab, "drop", std::to_string(test::ReadFile(server.LocalPath("downloads/big.dat.cab")).size() / 2));
+    EXPECT_EQ(Run(), 1);
+    server.ClearRules(bigCab);
+    server.SetRule(bigCab, "etag", "\"same\"");
+  };
+  struct Case {
+    std::string what;
+    std::function<void()> serve;
+    int status;
+    std::map<std::string, std::string> installed;  // every file of the installation but the manifest
+    bool manifestLeft;                             // the manifest fetched, whole
+  };
+  const std::vector<Case> cases = {
+      {"a new release whose package keeps the ETag of a kept beginning",
+       [&] {
+         halfOfVersion1();
+         manifest.clear();
+         Release("big.dat", big2);
+       },
+       0, {{"a.dll", "a, version 1"}, {"big.dat", big2}}, true},
+      {"a kept beginning continued with another package under the same ETag",
+       [&] {
+         halfOfVersion1();
+         ServePackage("big.dat", Cab("big.dat", big2));
+       },
+       1, {{"a.dll", "a, version 1"}}, true},
+      {"a package that brings another version of its file",
+       [&] {
+         Release("a.dll", "a, version 2");
+         ServePackage("a.dll", Cab("a.dll", "a, version 3"));
+       },
+       1, {{"a.dll", "a, version 1"}}, true},
+      {"a package that is another file's package",
+       [&] {
+         Release("a.dll", "a, version 2");
+         Release("b.dll", "b, version 2");
+         ServePackage("a.dll", test::ReadFile(server.LocalPath("downloads/b.dll.cab")));
+       },
+       1, {{"a.dll", "a, version 1"}, {"b.dll", "b, version 2"}}, true},
+      {"an endless manifest",
+       [&] {
+         Release("a.dll", "a, version 2");
+         server.SetRule("/downloads/nolt-patch-updater.txt", "endless", "1");
+       },
+       1, {{"a.dll", "a, version 1"}}, false},
+      {"names the updater keeps for itself, in the manifest and in a package",
+       [&] {
+         Release("nolt-patch-updater.serial", "1");
+         Release(".nolt-packages\\x.dat", "x");
+         Release("a.dll", "a, version 2");
+         ServePackage("a.dll", Cab("nolt-patch-updater.serial", "1"));
+       },
+       1, {{"a.dll", "a, version 1"}}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const auto& e : fs::directory_iterator(install.path())) fs::remove_all(e.path());
+    fs::remove_all(server.LocalPath("downloads"));
+    for (const std::string& path : {bigCab, std::string("/downloads/nolt-patch-updater.txt")}) server.ClearRules(path);
+    manifest.clear();
+    Installed("a.dll", "a, version 1");
+    c.serve();
+    server.ClearLog();
+    EXPECT_EQ(Run(), c.status);
+    std::vector<std::string> expected;
+    for (const auto& [name, content] : c.installed) {
+      expected.push_back(name);
+      EXPECT_TRUE(test::FileExists(install.File(name)) && Read(name) == content) << name;
+    }
+    if (c.manifestLeft) expected.push_back("nolt-patch-updater.txt");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Below(install.path()), expected);
+    // Nothing is asked for the updater's own names.
+    for (const auto& r : server.Requests())
+      EXPECT_TRUE(r.path.find("nolt-") == std::string::npos || r.path == "/downloads/nolt-patch-updater.txt") << r.path;
+    if (c.status == 0 || !c.manifestLeft) continue;
+    // The next run asks for every package it fetches from the first byte.
+    server.ClearLog();
+    Run();
+    for (const auto& r : server.Requests()) EXPECT_EQ(r.Header("Range"), "") << r.path;
+  }
 }
 
 // A server that never answers, stops in the middle of a package or trickles it ends
@@ -243,11 +357,11 @@ TEST_F(UpdateNetwork, EveryInstalledFileIsFlushedBeforeItsRename) {
     const std::string source = call.substr(5, call.find(" > ") - 5);
     const std::string target = call.substr(call.find(" > ") + 3);
     installed.push_back(target);
-    // Backwards from the rename: the close, before it the flush, and no write between.
+    // Backwards from the rename: a flush of the file, and no write to it after that
+    // (an unpacked file is also read, to be checked, before it is renamed).
     std::size_t j = i;
-    while (j > 0 && files.calls[j - 1] != "close " + source) --j;
-    ASSERT_GT(j, 1u) << call;
-    EXPECT_EQ(files.calls[j - 2], "flush " + source) << call;
+    for (; j > 0 && files.calls[j - 1] != "flush " + source; --j) EXPECT_NE(files.calls[j - 1], "write " + source);
+    EXPECT_GT(j, 0u) << call;
     ASSERT_LT(i + 1, files.calls.size());
     EXPECT_EQ(files.calls[i + 1], "flushdir " + DirectoryOf(target)) << call;
   }

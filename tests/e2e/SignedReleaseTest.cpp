@@ -5,6 +5,7 @@
 // the files it would have replaced intact and no package left behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <functional>
@@ -78,7 +79,8 @@ class BoxCloser {
 
 class SignedRelease : public ::testing::Test {
  protected:
-  test::HttpServer server{NOLT_BASE_PORT};
+  // Also over TLS, on the port of the HTTPS updater's base URL.
+  test::HttpServer server{NOLT_BASE_PORT, true, NOLT_HTTPS_PORT};
   test::TempDir keys;
   test::TempDir release;
 
@@ -163,11 +165,12 @@ TEST_F(SignedRelease, WhatTheKeyVouchesForIsInstalledAndNothingElse) {
   const std::set<std::string> kOld = {"a.dll:a, version 1", "sub/b.dll:b, version 1"};
   const std::set<std::string> kNew = {"a.dll:a, version 2", "sub/b.dll:b, version 2 of the sub directory"};
   const std::set<std::string> kOnlyB = {"a.dll:a, version 1", "sub/b.dll:b, version 2 of the sub directory"};
-  const std::vector<std::string> kBoth = {"nolt-patch-updater.txt", "nolt-patch-updater.sig", "a.dll.cab",
+  // The signature file comes first; the manifest only when the signature file is accepted.
+  const std::vector<std::string> kBoth = {"nolt-patch-updater.sig", "nolt-patch-updater.txt", "a.dll.cab",
                                           "sub/b.dll.cab"};
-  const std::vector<std::string> kNone = {"nolt-patch-updater.txt", "nolt-patch-updater.sig"};
-  const std::vector<std::string> kOnlyBRequested = {"nolt-patch-updater.txt", "nolt-patch-updater.sig",
-                                                    "sub/b.dll.cab"};
+  const std::vector<std::string> kNone = {"nolt-patch-updater.sig", "nolt-patch-updater.txt"};
+  const std::vector<std::string> kSignatureOnly = {"nolt-patch-updater.sig"};
+  const std::string kRecord = "nolt-patch-updater.serial";
 
   struct Case {
     std::string what;
@@ -178,6 +181,7 @@ TEST_F(SignedRelease, WhatTheKeyVouchesForIsInstalledAndNothingElse) {
     std::vector<std::string> requests;  // in order
     std::set<std::string> installed;    // name:content of a.dll and sub/b.dll afterwards
     std::string priorSerial;            // a newer release accepted first, with this serial
+    std::string record;                 // else the record of accepted releases the installation has
   };
   const std::string flippedA = [&] {
     Publish(TestKey());
@@ -229,20 +233,45 @@ TEST_F(SignedRelease, WhatTheKeyVouchesForIsInstalledAndNothingElse) {
          Publish(TestKey());
          fs::remove(server.LocalPath(kBasePath + "nolt-patch-updater.sig"));
        },
-       kSigned, 1,
-       {refusedRelease + "the signature file nolt-patch-updater.sig is missing or unreadable" + unchanged}, kNone,
-       kOld},
+       kSigned, 1, {refusedRelease + "the signature file nolt-patch-updater.sig could not be fetched from "},
+       kSignatureOnly, kOld},
       {"a signature made with another key", [&] { Publish(otherKey); }, kSigned, 1,
        {refusedRelease +
         "the signature file nolt-patch-updater.sig is refused: its signature is not valid for this program's "
         "release key" + unchanged},
-       kNone, kOld},
+       kSignatureOnly, kOld},
       {"an older serial replayed after a newer one was accepted", [&] { Publish(TestKey(), {"--serial", "100"}); },
        kSigned, 1,
        {refusedRelease + "the release is older (serial 100) than one already accepted (serial 101)" + unchanged},
-       kNone, kOld, "101"},
+       kSignatureOnly, kOld, "101"},
       {"an expired release", [&] { Publish(TestKey(), {"--expires", "0"}); }, kSigned, 1,
-       {refusedRelease + "the release expired"}, kNone, kOld},
+       {refusedRelease + "the release expired"}, kSignatureOnly, kOld},
+      // A record that is there but not one of ours never counts as no record.
+      {"a record of accepted releases that reads -1", [&] { Publish(TestKey(), {"--serial", "100"}); }, kSigned, 1,
+       {refusedRelease + "the record of accepted releases nolt-patch-updater.serial cannot be read"},
+       kSignatureOnly, kOld, "", "-1\n"},
+      {"a record of accepted releases longer than 64 bytes", [&] { Publish(TestKey(), {"--serial", "100"}); },
+       kSigned, 1, {refusedRelease + "the record of accepted releases nolt-patch-updater.serial cannot be read"},
+       kSignatureOnly, kOld, "", "1" + std::string(70, '0') + "\n"},
+      // Answers without end are cut off at their bound and leave nothing.
+      {"an endless signature file",
+       [&] {
+         Publish(TestKey());
+         server.SetRule("/" + kBasePath + "nolt-patch-updater.sig", "endless", "1");
+       },
+       kSigned, 1,
+       {refusedRelease + "the signature file nolt-patch-updater.sig could not be fetched from " + server.Url("/") +
+        kBasePath + "nolt-patch-updater.sig: The file is longer than the 536870912 bytes"},
+       kSignatureOnly, kOld},
+      {"an endless manifest",
+       [&] {
+         Publish(TestKey());
+         server.SetRule("/" + kBasePath + "nolt-patch-updater.txt", "endless", "1");
+       },
+       kSigned, 1,
+       {refusedRelease + "the manifest could not be fetched from " + server.Url("/") + kBasePath +
+        "nolt-patch-updater.txt: The file is longer than the "},
+       kNone, kOld},
   };
 
   for (const Case& c : cases) {
@@ -258,7 +287,9 @@ TEST_F(SignedRelease, WhatTheKeyVouchesForIsInstalledAndNothingElse) {
       test::WriteFile(inst.File("a.dll"), "a, version 1");
       test::WriteFile((inst.path() / "sub" / "b.dll").string(), "b, version 1");
     }
-    server.SetRule("/" + kBasePath + "a.dll.cab", "endless", "0");
+    if (!c.record.empty()) test::WriteFile(inst.File(kRecord), c.record);
+    for (const std::string name : {"a.dll.cab", "nolt-patch-updater.sig", "nolt-patch-updater.txt"})
+      server.SetRule("/" + kBasePath + name, "endless", "0");
     c.serve();
     const Run run = RunIn(inst.path(), c.updater);
     EXPECT_EQ(run.status, c.status);
@@ -269,16 +300,42 @@ TEST_F(SignedRelease, WhatTheKeyVouchesForIsInstalledAndNothingElse) {
     for (const std::string name : {"a.dll", "sub/b.dll"})
       installed.insert(name + ":" + test::ReadFile((inst.path() / name).string()));
     EXPECT_EQ(installed, c.installed);
-    // Nothing is left but the files, the manifest, and for the keyed updater the
-    // signature file and its record of the highest serial.
-    std::set<std::string> expected = {"a.dll", "sub/b.dll", "nolt-patch-updater.txt", Exe(c.updater)};
+    // Nothing is left but the files, the manifest and signature file as far as
+    // they were fetched whole, and the record of the highest serial accepted.
+    std::set<std::string> expected = {"a.dll", "sub/b.dll", Exe(c.updater)};
+    const bool fetched = std::find(c.requests.begin(), c.requests.end(), "nolt-patch-updater.txt") != c.requests.end();
+    if ((fetched && c.what != "an endless manifest") || !c.priorSerial.empty()) expected.insert("nolt-patch-updater.txt");
     if (c.updater == kSigned) {
-      if (c.what != "a missing signature file") expected.insert("nolt-patch-updater.sig");
-      if (c.status == 0 || !c.priorSerial.empty() || c.what.find("package") != std::string::npos)
-        expected.insert("nolt-patch-updater.serial");
+      if (c.what != "a missing signature file" && c.what != "an endless signature file")
+        expected.insert("nolt-patch-updater.sig");
+      if (c.status == 0 || !c.priorSerial.empty() || !c.record.empty() || c.what.find("package") != std::string::npos)
+        expected.insert(kRecord);
     }
     EXPECT_EQ(FilesBelow(inst.path()), expected);
+    if (!c.record.empty()) {
+      EXPECT_EQ(test::ReadFile(inst.File(kRecord)), c.record) << "the record was left as it is";
+    }
   }
+}
+
+// The updater with the key whose base URL is https: the release comes over TLS, from
+// a server whose certificate the system trusts through the test authority (the test
+// e2e_https_test runs this case where it does), and is installed exactly.
+TEST_F(SignedRelease, HttpsUpdateInstallsTheSignedRelease) {
+  test::WriteFile(release.File("a.dll"), "a, version 2");
+  fs::create_directories(release.path() / "sub");
+  test::WriteFile((release.path() / "sub" / "b.dll").string(), "b, version 2");
+  Publish(TestKey(), {"--serial", "100"});
+  test::TempDir inst;
+  test::WriteFile(inst.File("a.dll"), "a, version 1");
+  const Run run = RunIn(inst.path(), "nolt-patch-setup-signed-https");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.lines, std::vector<std::string>{});
+  EXPECT_EQ(run.requests, (std::vector<std::string>{"nolt-patch-updater.sig", "nolt-patch-updater.txt", "a.dll.cab",
+                                                    "sub/b.dll.cab"}));
+  for (const auto& q : server.Requests()) EXPECT_EQ(q.Header("Host"), "localhost:" + std::to_string(NOLT_HTTPS_PORT));
+  EXPECT_EQ(test::ReadFile(inst.File("a.dll")), "a, version 2");
+  EXPECT_EQ(test::ReadFile((inst.path() / "sub" / "b.dll").string()), "b, version 2");
 }
 
 }  // namespace

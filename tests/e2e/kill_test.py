@@ -30,12 +30,17 @@ Then two runs on resuming, with the large package served slowly: a kill half way
 through its download, after which the next run asks for the rest only (a Range
 request, seen in the server's log, answered 206 with the rest of the bytes); and
 the same kill followed by a new release on the server, after which the next run
-gets the whole new package (200) and installs the new version.
+drops the old beginning, asks for the whole new package without a Range (200) and
+installs the new version.
+
+With --sign KEY the release is signed with that key (for an updater built with its
+public key); the signature file and the record of accepted releases then count among
+the installed files, each old or new like any other.
 
 Usage:
     kill_test.py --updater PROG --mkpatch PROG --server nolt_http_server.py
                  --base-url URL [--emulator "CMD ARGS"] [--runs N] [--big-mb N]
-                 [--work DIR] [--keep]
+                 [--sign KEY] [--work DIR] [--keep]
 
 With --emulator (a Windows build under Wine) the programs are started through it;
 the Wine process that runs the updater is the one killed.
@@ -56,19 +61,16 @@ import sys
 import tempfile
 import time
 import urllib.parse
-import zlib
 from collections import Counter
 
 MANIFEST = "nolt-patch-updater.txt"
+SIGNATURE = "nolt-patch-updater.sig"
+RECORD = "nolt-patch-updater.serial"
 BIG = "big.dat"
 STAGING = ".nolt-packages"
 
-
-def staged_name(entry):
-    """The updater's name for the package of a manifest entry ("sub\\d.dll") in its
-    staging folder: the readable part, the name's CRC-32, ".cab"."""
-    readable = "".join(c if c.isascii() and (c.isalnum() or c in ".-_") else "_" for c in entry[:100])
-    return "%s-%08X.cab" % (readable, zlib.crc32(entry.encode()) & 0xFFFFFFFF)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from nolt_staging import identity, staged_name  # noqa: E402
 
 
 def die(text):
@@ -238,8 +240,8 @@ class KillTest:
         serve_root = os.path.join(work, "serve")
         out_dir = os.path.join(serve_root, *[p for p in url.path.split("/") if p])
         os.makedirs(out_dir)
-        r = subprocess.run(self.emulator + [self.args.mkpatch, rel_dir, out_dir], stdout=subprocess.PIPE,
-                           stderr=subprocess.STDOUT, env=self.env, timeout=600)
+        r = subprocess.run(self.emulator + [self.args.mkpatch] + self.signing(100) + [rel_dir, out_dir],
+                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=self.env, timeout=600)
         if r.returncode != 0:
             die("nolt-mkpatch failed:\n" + r.stdout.decode(errors="replace"))
         for dirpath, _, names in os.walk(out_dir):
@@ -247,12 +249,15 @@ class KillTest:
                 rel = os.path.relpath(os.path.join(dirpath, n), out_dir).replace(os.sep, "/")
                 with open(os.path.join(dirpath, n), "rb") as f:
                     data = f.read()
-                if rel == MANIFEST:
-                    self.release.new[MANIFEST] = data
-                    self.release.new_digest[MANIFEST] = digest(data)
+                if rel in (MANIFEST, SIGNATURE):
+                    self.release.new[rel] = data
+                    self.release.new_digest[rel] = digest(data)
                 else:
                     self.release.packages[rel] = digest(data)
                     self.release.package_bytes[rel] = data
+        if self.args.sign:
+            self.release.new[RECORD] = b"100\n"
+            self.release.new_digest[RECORD] = digest(b"100\n")
         if MANIFEST not in self.release.new or BIG + ".cab" not in self.release.packages:
             die("nolt-mkpatch made no manifest or no package of " + BIG)
         self.big_size = len(self.release.new[BIG])
@@ -261,11 +266,23 @@ class KillTest:
         self.serve_dir = out_dir
         self.inst = os.path.join(work, "install")
         self.staging = os.path.join(self.inst, STAGING)
-        self.big_staged = staged_name(BIG)
-        self.staged = {staged_name(rel[:-4].replace("/", "\\")): rel for rel in self.release.packages}
+        self.name_staged()
         self.updater = os.path.join(self.inst, self.exe_name)
         self.updater_digest = file_digest(self.args.updater)
         self.server = Server(self.args.server, serve_root, self.port, work)
+
+    def signing(self, serial):
+        """The options of nolt-mkpatch that sign a release with this serial, if any."""
+        return ["--sign", self.args.sign, "--serial", str(serial)] if self.args.sign else []
+
+    def staged_of(self, package):
+        """The staged name of a package ("sub/d.dll.cab") of the current release."""
+        entry = package[:-4].replace("/", "\\")
+        return staged_name(entry, identity(entry, self.release.new[MANIFEST], self.release.new.get(SIGNATURE)))
+
+    def name_staged(self):
+        self.big_staged = self.staged_of(BIG + ".cab")
+        self.staged = {self.staged_of(rel): rel for rel in self.release.packages}
 
     def reset(self):
         if os.path.isdir(self.inst):
@@ -571,8 +588,7 @@ class KillTest:
         where = self.landing(state, packages, temps) if killed else "not killed: the run had ended"
         # The following run removes what the kill left and adds nothing.
         problems += self.complete_run(log)
-        stale = [p for p in packages
-                 if os.path.exists(os.path.join(self.staging, staged_name(p[:-4].replace("/", "\\"))))]
+        stale = [p for p in packages if os.path.exists(os.path.join(self.staging, self.staged_of(p)))]
         trigger = "%s %.4f" % (kind, value)
         line = "run %2d  %-16s kill at %.3f s  %-60s  left: %s" % (
             i, trigger, at, where, ", ".join(sorted(temps.values()) + ["complete " + p for p in packages]) or "nothing")
@@ -588,7 +604,8 @@ class KillTest:
     def resume_runs(self, log):
         """Kills half way through the large package's download, served slowly so that
         the moment is easy to meet: the next run asks for the rest only; and, with a
-        new release on the server before the next run, it gets the whole new package."""
+        new release on the server before the next run, it asks for the whole new
+        package from its first byte."""
         for changed in (False, True):
             self.server.set_rules({self.big_path: {"slow": "0.002"}})
             try:
@@ -610,9 +627,15 @@ class KillTest:
         request = self.server.last(self.big_path) or {"headers": []}
         answer = self.server.last(self.big_path, answers=True) or {}
         headers = {k.lower(): v for k, v in request["headers"]}
-        if headers.get("range") != "bytes=%d-" % kept:
+        if changed:
+            # The manifest names another file now: the beginning of the old package is
+            # dropped, whatever validator the server would answer If-Range with.
+            if headers.get("range") or headers.get("if-range"):
+                problems.append("the next request asked for %r of a package of another release"
+                                % headers.get("range"))
+        elif headers.get("range") != "bytes=%d-" % kept:
             problems.append("the next request asked for %r, not for the rest from %d" % (headers.get("range"), kept))
-        if not headers.get("if-range"):
+        elif not headers.get("if-range"):
             problems.append("the next request carried no If-Range")
         status, sent = (200, whole) if changed else (206, whole - kept)
         if (answer.get("status"), answer.get("sent")) != (status, sent):
@@ -633,13 +656,21 @@ class KillTest:
         out = os.path.join(self.work, "out-3")
         shutil.rmtree(rel, ignore_errors=True)
         shutil.rmtree(out, ignore_errors=True)
-        self.release.write(rel, {n: b for n, b in self.release.new.items() if n != MANIFEST})
+        self.release.write(rel, {n: b for n, b in self.release.new.items() if n not in (MANIFEST, SIGNATURE, RECORD)})
         self.release.write(rel, {BIG: big})
-        r = subprocess.run(self.emulator + [self.args.mkpatch, rel, out], stdout=subprocess.PIPE,
-                           stderr=subprocess.STDOUT, env=self.env, timeout=600)
+        r = subprocess.run(self.emulator + [self.args.mkpatch] + self.signing(200) + [rel, out],
+                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=self.env, timeout=600)
         if r.returncode != 0:
             die("nolt-mkpatch failed:\n" + r.stdout.decode(errors="replace"))
-        for name in (MANIFEST, BIG + ".cab"):
+        if self.args.sign:
+            self.release.new[RECORD] = b"200\n"
+            self.release.new_digest[RECORD] = digest(b"200\n")
+        # A signed release signs every package as this run of nolt-mkpatch made it.
+        names = [MANIFEST, BIG + ".cab"]
+        if self.args.sign:
+            names = [SIGNATURE] + [os.path.relpath(os.path.join(d, n), out).replace(os.sep, "/")
+                                   for d, _, found in os.walk(out) for n in found if n != SIGNATURE]
+        for name in names:
             target = os.path.join(self.serve_dir, name)
             shutil.copyfile(os.path.join(out, name), target + ".new")
             os.replace(target + ".new", target)
@@ -647,14 +678,15 @@ class KillTest:
             os.utime(target, (later, later))
             with open(target, "rb") as f:
                 data = f.read()
-            if name == MANIFEST:
-                self.release.new[MANIFEST] = data
-                self.release.new_digest[MANIFEST] = digest(data)
+            if name in (MANIFEST, SIGNATURE):
+                self.release.new[name] = data
+                self.release.new_digest[name] = digest(data)
             else:
                 self.release.packages[name] = digest(data)
                 self.release.package_bytes[name] = data
         self.release.new[BIG] = big
         self.release.new_digest[BIG] = digest(big)
+        self.name_staged()
         return len(self.release.package_bytes[BIG + ".cab"])
 
     def summary(self, seconds):
@@ -695,6 +727,7 @@ def main():
     p.add_argument("--runs", type=int, default=0, help="kill runs (default 60, 12 with --emulator)")
     p.add_argument("--min-kills", type=int, default=-1, help="fewest runs that must have been killed")
     p.add_argument("--big-mb", type=int, default=96)
+    p.add_argument("--sign", default="", help="sign the releases with this key")
     p.add_argument("--work")
     p.add_argument("--keep", action="store_true")
     args = p.parse_args()

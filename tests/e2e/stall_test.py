@@ -34,20 +34,16 @@ import tempfile
 import threading
 import time
 import urllib.parse
-import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SERVER = os.path.join(HERE, "..", "support", "nolt_http_server.py")
+sys.path.insert(0, os.path.join(HERE, "..", "support"))
+from nolt_staging import identity, staged_name  # noqa: E402
 
 LIMIT = 30       # the programs' limit in seconds, for a stall and for a crawl
 MARGIN = 15      # a loaded machine, Wine, the rate rule's sampling
 RUN_TIMEOUT = 4 * (LIMIT + MARGIN) + 120
 STALLS = [("hang", {"hang": "1"}), ("half", None), ("trickle", {"trickle": "1"})]
-
-
-def staged_name(entry):
-    readable = "".join(c if c.isascii() and (c.isalnum() or c in ".-_") else "_" for c in entry[:100])
-    return "%s-%08X.cab" % (readable, zlib.crc32(entry.encode()) & 0xFFFFFFFF)
 
 
 class Server:
@@ -192,7 +188,9 @@ def main():
         for name, _ in STALLS:
             if os.path.exists(os.path.join(install, name + ".dat")):
                 problems.append("updater: %s.dat was installed from a stalled package" % name)
-        kept = os.path.join(install, ".nolt-packages", staged_name("half.dat") + ".partial")
+        with open(os.path.join(out, "nolt-patch-updater.txt"), "rb") as f:
+            staged = staged_name("half.dat", identity("half.dat", f.read()))
+        kept = os.path.join(install, ".nolt-packages", staged + ".partial")
         if not os.path.exists(kept) or os.path.getsize(kept) != half:
             problems.append("updater: the half-sent package's %d bytes were not kept for the next run" % half)
 

@@ -248,7 +248,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (names[i].size() > nolt::kMaxInstallNameLength + 1 || checksums[i].size() > 512) std::abort();
     if (nolt::DecideEntry(kAppDir, names[i], checksums[i]) != nolt::EntryState::Queued) continue;
     // The package a download would write in the staging folder, and the check after the package run.
-    const std::string package = nolt::StagedPackageName(names[i]);
+    const std::string package = nolt::StagedPackageName(names[i], checksums[i]);
     for (unsigned char c : package)
       if (c < 0x20 || c == 0x7F || c == '/' || c == '\\' || c == ':') Breach("package", package, "no plain file name");
     if (Climbs(package) || package.size() > 255) Breach("package", package, "no plain file name");

@@ -275,6 +275,21 @@ class Runs(unittest.TestCase):
                                            "trailing.txt "])
         self.assertFalse(os.path.exists(self.out), "refused before anything was written")
 
+    def test_names_the_updater_keeps_for_itself(self):
+        # Its bookkeeping, in any letter case, and a 0x7F that the updater refuses:
+        # a release made here is always one the updater takes.
+        kept = ["nolt-patch-updater.serial", "NOLT-Patch-Updater.sig", ".nolt-packages/a.dll.cab",
+                "sub/.nolt-Ab12Cd.tmp"]
+        if KIND != "windows":
+            kept.append("del\x7f.txt")
+        for name in kept:
+            write(os.path.join(self.release, name), b"x")
+        result = run(self.release, self.out)
+        self.assertFails(result, mentions=["nolt-patch-updater.serial", "NOLT-Patch-Updater.sig",
+                                           ".nolt-packages\\a.dll.cab", "sub\\.nolt-Ab12Cd.tmp",
+                                           "keeps for its own records"])
+        self.assertFalse(os.path.exists(self.out), "refused before anything was written")
+
     def test_linked_file_and_utf8_name(self):
         if KIND == "windows":
             self.skipTest("links and UTF-8 names are Linux matters")

@@ -14,6 +14,7 @@
 #endif
 
 #include "platform/Files.h"
+#include "tests/support/LockedDir.h"
 #include "tests/support/TestSupport.h"
 
 using namespace plat;
@@ -181,6 +182,27 @@ TEST(FilesContract, TimesMoveAndTemp) {
   EXPECT_TRUE(f.ListDirectory(dir.File("sub") + kPathDelim, &found));
   EXPECT_TRUE(found.empty());
   EXPECT_FALSE(f.ListDirectory(dir.File("missing") + kPathDelim, &found));
+}
+
+TEST(FilesContract, CanCreateFileInAsksTheDirectoryAndLeavesNothing) {
+  TempDir dir;
+  Files& f = files();
+  std::vector<FoundFile> entries;
+  EXPECT_TRUE(f.CanCreateFileIn(dir.Dir()));
+  ASSERT_TRUE(f.ListDirectory(dir.Dir(), &entries));
+  EXPECT_TRUE(entries.empty()) << "the probe is gone: " << (entries.empty() ? "" : entries[0].name);
+
+  EXPECT_FALSE(f.CanCreateFileIn(dir.File("missing") + kPathDelim));
+  EXPECT_TRUE(f.GetLastError() == kErrorPathNotFound || f.GetLastError() == kErrorFileNotFound) << f.GetLastError();
+  EXPECT_FALSE(f.CanCreateFileIn(dir.Dir() + std::string(1, '\0') + "x"));
+  EXPECT_EQ(f.GetLastError(), kErrorInvalidName);
+
+  nolt::test::LockedDir locked(dir.Dir());
+  if (!locked.Locked()) GTEST_SKIP() << "this process can write any directory here";
+  EXPECT_FALSE(f.CanCreateFileIn(dir.Dir()));
+  EXPECT_EQ(f.GetLastError(), kErrorAccessDenied);
+  ASSERT_TRUE(f.ListDirectory(dir.Dir(), &entries));
+  EXPECT_TRUE(entries.empty());
 }
 
 TEST(FilesContract, NamesAndErrors) {

@@ -118,6 +118,27 @@ TEST_F(ProcessContract, ATextHoldingANulIsRefused) {
   EXPECT_FALSE(shell().ShellExecuteOpen(dir.File("a.txt") + nul + "x"));
 }
 
+TEST_F(ProcessContract, RunElevatedWaitsForTheProgramAndGivesItsExitCode) {
+  std::uint32_t code = 0;
+#ifdef _WIN32
+  // Wine elevates without a consent prompt; Windows would ask here.
+  if (!nolt::test::UnderWine()) GTEST_SKIP() << "the consent prompt waits for a user";
+  ASSERT_EQ(sys.RunElevated(self, "--runner-child \"" + report + "\" 7", &code), ElevatedRun::Ended)
+      << sys.GetLastError();
+  EXPECT_EQ(code, 7u);
+  const nolt::test::ChildReport r = nolt::test::ReadChildReport(report);
+  ASSERT_EQ(r.args.size(), 4u);
+  EXPECT_EQ(r.args[1], "--runner-child");
+  EXPECT_EQ(r.args[2], report);
+  EXPECT_EQ(r.args[3], "7");
+#else
+  EXPECT_EQ(sys.RunElevated(self, "--runner-child " + report + " 7", &code), ElevatedRun::Unavailable);
+  EXPECT_FALSE(nolt::test::FileExists(report)) << "nothing was started";
+#endif
+  const std::string nul(1, '\0');
+  EXPECT_NE(sys.RunElevated(self + nul + "x", "", &code), ElevatedRun::Ended);
+}
+
 TEST_F(ProcessContract, FailedStartReportsTheSystemError) {
   CommandLine cl;
   cl.program = dir.File("missing.exe");

@@ -31,6 +31,8 @@ class FakeProcess : public plat::Process {
   std::uint32_t exitCode = 3;
   std::uint64_t creation = 0, exitTime = 0, kernel = 0, user = 0;
   std::uint32_t idleResult = 0;
+  plat::ElevatedRun elevatedResult = plat::ElevatedRun::Ended;
+  std::uint32_t elevatedExitCode = 0;
 
   // What the component handed over.
   std::vector<std::string> calls;
@@ -40,6 +42,7 @@ class FakeProcess : public plat::Process {
   bool environmentGiven = false;
   std::string environment;
   plat::StartupInfo startup;
+  std::string elevatedProgram, elevatedParameters;
 
   // Lets the process end or become idle; the waits block until then.
   void End() { Set(ended_); }
@@ -107,6 +110,14 @@ class FakeProcess : public plat::Process {
   bool CloseHandle(plat::ProcessHandle h) override {
     Record("CloseHandle " + Name(h));
     return true;
+  }
+  plat::ElevatedRun RunElevated(const std::string& program, const std::string& parameters,
+                                std::uint32_t* code) override {
+    Record("RunElevated");
+    elevatedProgram = program;
+    elevatedParameters = parameters;
+    if (elevatedResult == plat::ElevatedRun::Ended) *code = elevatedExitCode;
+    return elevatedResult;
   }
   bool GetVersionExA(std::uint32_t* id) override {
     *id = plat::kVerPlatformWin32Nt;

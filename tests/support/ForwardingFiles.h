@@ -40,6 +40,7 @@ class ForwardingFiles : public plat::Files {
                                     std::string* p) override {
     return real.CreateTempFileIn(d, prefix, suffix, p);
   }
+  bool CanCreateFileIn(const std::string& d) override { return real.CanCreateFileIn(d); }
   bool FlushFileBuffers(plat::FileHandle h) override { return real.FlushFileBuffers(h); }
   bool FlushDirectory(const std::string& d) override { return real.FlushDirectory(d); }
   bool ListDirectory(const std::string& d, std::vector<plat::FoundFile>* e) override {

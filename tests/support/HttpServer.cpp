@@ -38,15 +38,15 @@ int HttpRequestRecord::HeaderCount(const std::string& name) const {
   return n;
 }
 
-HttpServer::HttpServer(int port, bool tls) {
+HttpServer::HttpServer(int port, bool tls, int tlsPort) {
   std::filesystem::create_directory(dir_.path() / "www");
   WriteFile((dir_.path() / "rules.json").string(), "{}");
   // A fixed port may still be held by a server of another test that is ending:
   // try again for a while before giving up.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(port ? 120 : 0);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(port || tlsPort ? 120 : 0);
   for (;;) {
     try {
-      Start(port, tls);
+      Start(port, tls, tlsPort);
       return;
     } catch (const std::runtime_error&) {
       if (std::chrono::steady_clock::now() > deadline) throw;
@@ -57,7 +57,7 @@ HttpServer::HttpServer(int port, bool tls) {
 
 HttpServer::~HttpServer() { Stop(); }
 
-void HttpServer::Start(int port, bool tls) {
+void HttpServer::Start(int port, bool tls, int tlsPort) {
   const auto portFile = dir_.path() / "port.txt";
   const auto tlsPortFile = dir_.path() / "tls-port.txt";
   const std::string script = SupportScript("nolt_http_server.py");
@@ -68,7 +68,7 @@ void HttpServer::Start(int port, bool tls) {
     // The server writes the TLS port before the plain one, so both are known together.
     const std::string certs = script.substr(0, script.rfind('/')) + "/tls/";  // a Linux path
     args.insert(args.end(), {"--tls-cert", certs + "server-cert.pem", "--tls-key", certs + "server-key.pem",
-                             "--tls-port-file", UnixPath(tlsPortFile)});
+                             "--tls-port-file", UnixPath(tlsPortFile), "--tls-port", std::to_string(tlsPort)});
   }
   process_ = SpawnPython(args, dir_.path() / "server.out");
   // A loaded machine can take a few seconds to start python.

@@ -32,9 +32,10 @@ class HttpServer {
   // Starts the server on a free loopback port, or on the given one; throws
   // std::runtime_error when it does not come up.
   // With tls, the server also serves the same files over HTTPS on a second port
-  // (TlsPort), with a certificate for 127.0.0.1 and localhost from the test authority
-  // of tests/support/tls, which only a test that asks for it trusts.
-  explicit HttpServer(int port = 0, bool tls = false);
+  // (TlsPort: tlsPort, or a free one), with a certificate for 127.0.0.1 and localhost
+  // from the test authority of tests/support/tls, which only a test that asks for it
+  // trusts.
+  explicit HttpServer(int port = 0, bool tls = false, int tlsPort = 0);
   // Stops the server and waits for it to end.
   ~HttpServer();
   HttpServer(const HttpServer&) = delete;
@@ -64,7 +65,7 @@ class HttpServer {
   void ClearLog();
 
  private:
-  void Start(int port, bool tls);
+  void Start(int port, bool tls, int tlsPort);
   void Stop();
   void WriteRules();
 

@@ -8,7 +8,7 @@ server must have received.
 Start:
     nolt_http_server.py --root DIR [--log FILE] [--answer-log FILE] [--rules FILE]
                         [--port-file FILE] [--lease] [--port N]
-                        [--tls-cert PEM --tls-key PEM --tls-port-file FILE]
+                        [--tls-cert PEM --tls-key PEM --tls-port-file FILE [--tls-port N]]
 
 It listens on 127.0.0.1 (port 0 picks a free port) and prints the port on
 stdout as one line; with --port-file it also writes the port to that file
@@ -546,6 +546,7 @@ def main():
     parser.add_argument("--tls-cert")
     parser.add_argument("--tls-key")
     parser.add_argument("--tls-port-file")
+    parser.add_argument("--tls-port", type=int, default=0)
     args = parser.parse_args()
 
     Config.root = os.path.abspath(args.root)
@@ -557,7 +558,7 @@ def main():
     port = server.server_address[1]
     tls_server = None
     if args.tls_cert:
-        tls_server = Server(("127.0.0.1", 0), Handler)
+        tls_server = Server(("127.0.0.1", args.tls_port), Handler)
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(args.tls_cert, args.tls_key)
         # The handshake happens in the handler's thread, on its first read, so a

@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "crc/CRC321.h"
+#include "install/InstallName.h"
 #include "platform/CabinetWriter.h"
 #include "platform/Crypto.h"
 #include "platform/Files.h"
@@ -191,13 +192,17 @@ std::string WithoutTrailingSeparators(std::string dir) {
 
 std::string NameProblem(const std::string& name) {
   if (name.empty()) return "empty name";
-  if (name.size() > plat::kCabinetMaxNameLength)
-    return "name longer than " + std::to_string(plat::kCabinetMaxNameLength) + " bytes, the most a cabinet stores";
+  if (name.size() > nolt::kMaxInstallNameLength)
+    return "name longer than " + std::to_string(nolt::kMaxInstallNameLength) + " bytes, the most a cabinet stores";
   for (unsigned char c : name) {
-    if (c < 0x20) return "contains a control character, which would break the manifest line";
+    if (c < 0x20 || c == 0x7F) return "contains a control character, which the updater refuses in a name";
     if (c == ':') return "contains a colon, which would split the manifest line";
   }
   if (name.front() == ' ' || name.back() == ' ') return "begins or ends with a space, which the updater trims";
+  if (nolt::IsKeptName(name)) return "a name the updater keeps for its own records; it never installs such a file";
+  // The updater's own rule decides the rest, so that every release made here is one
+  // that it takes.
+  if (!nolt::MayInstall(name, nolt::NameUse::CabinetEntry)) return "a name the updater refuses to install";
   return {};
 }
 
