@@ -9,6 +9,12 @@ std::string Trim(const std::string& s) {
   return s.substr(b, e - b);
 }
 
+bool HoldsControlByte(const std::string& text) {
+  for (char c : text)
+    if (IsControlByte(c)) return true;
+  return false;
+}
+
 std::string UpperCaseAscii(std::string s) {
   for (char& c : s)
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');

@@ -28,6 +28,8 @@ inline constexpr std::uint32_t kInternetFlagKeepConnection = 0x00400000u;
 inline constexpr std::uint32_t kInternetFlagPassive = 0x08000000u;
 inline constexpr std::uint32_t kInternetFlagTransferBinary = 0x00000002u;
 inline constexpr std::uint32_t kInternetFlagSecure = 0x00800000u;
+// An answer that redirects is the request's answer: it is not followed.
+inline constexpr std::uint32_t kInternetFlagNoAutoRedirect = 0x00200000u;
 
 // InternetConnectA ports.
 inline constexpr std::uint16_t kInternetDefaultHttpPort = 80;
@@ -50,6 +52,7 @@ inline constexpr std::uint32_t kHsrInitiate = 8;
 // header's text as the server sent it.
 inline constexpr std::uint32_t kHttpQueryContentLength = 5;
 inline constexpr std::uint32_t kHttpQueryLastModified = 11;
+inline constexpr std::uint32_t kHttpQueryLocation = 33;
 inline constexpr std::uint32_t kHttpQueryStatusCode = 19;
 inline constexpr std::uint32_t kHttpQueryContentRange = 53;
 inline constexpr std::uint32_t kHttpQueryETag = 54;
@@ -66,6 +69,8 @@ inline constexpr std::uint32_t kErrorInternetInternalError = 12004;
 inline constexpr std::uint32_t kErrorInternetInvalidUrl = 12005;
 inline constexpr std::uint32_t kErrorInternetUnrecognizedScheme = 12006;
 inline constexpr std::uint32_t kErrorInternetNameNotResolved = 12007;
+inline constexpr std::uint32_t kErrorInternetIncorrectUserName = 12013;
+inline constexpr std::uint32_t kErrorInternetIncorrectPassword = 12014;
 inline constexpr std::uint32_t kErrorInternetLoginFailure = 12015;
 inline constexpr std::uint32_t kErrorInternetOperationCancelled = 12017;
 inline constexpr std::uint32_t kErrorInternetIncorrectHandleType = 12018;
@@ -76,6 +81,7 @@ inline constexpr std::uint32_t kErrorInternetCannotConnect = 12029;
 inline constexpr std::uint32_t kErrorInternetExtendedError = 12003;
 inline constexpr std::uint32_t kErrorFtpTransferInProgress = 12110;
 inline constexpr std::uint32_t kErrorHttpInvalidServerResponse = 12152;
+inline constexpr std::uint32_t kErrorHttpInvalidHeader = 12153;
 
 // A NUL, CR or LF in a remote name would cut the FTP command short or add one of
 // its own; such a name never reaches the server.
@@ -83,12 +89,15 @@ inline bool BreaksFtpCommand(const std::string& name) {
   return name.find_first_of(std::string("\0\r\n", 3)) != std::string::npos;
 }
 
-// The part of WIN32_FIND_DATAA that an FTP search delivers.
+// The part of WIN32_FIND_DATAA that an FTP search delivers. The size is the one
+// the server's SIZE gives, 64 bits wide; sizeKnown is false when the server told
+// no size that can be trusted (the file is listed all the same).
 struct FtpFindData {
   std::uint32_t attributes = 0;
   std::uint64_t lastWriteTime = 0;  // FILETIME, UTC
   std::uint32_t sizeHigh = 0;
   std::uint32_t sizeLow = 0;
+  bool sizeKnown = true;
   std::string fileName;
 };
 
@@ -132,7 +141,8 @@ class Internet {
   // HTTP upload and FTP. An HTTP connection names host and port; nothing goes over
   // the network before HttpSendRequestExA. kInternetFlagSecure in the request's flags
   // makes it an HTTPS request (certificates are checked). An upload that moves
-  // nothing for 30 s (a server that stops reading or never answers) fails.
+  // nothing for the internet handle's receive limit (a server that stops reading,
+  // never answers, or never completes the TLS handshake) fails.
   virtual HInternet InternetConnectA(HInternet internet, const std::string& server, std::uint16_t port,
                                      const std::string& user, const std::string& password, std::uint32_t service,
                                      std::uint32_t flags, std::uintptr_t context) = 0;
@@ -154,7 +164,8 @@ class Internet {
   // later write or by HttpEndRequestA.
   virtual bool InternetWriteFile(HInternet h, const void* buffer, std::uint32_t count, std::uint32_t* written) = 0;
   // Ends an upload: true once the whole announced body went out and the server's
-  // answer has begun (its status is not judged). A body shorter than announced (a
+  // answer has begun (its status is not judged here; HttpQueryInfoA gives its
+  // status and Location). A body shorter than announced (a
   // cancel, a failed write) cannot be completed: the call then fails at once with
   // kErrorInternetConnectionAborted and drops the connection, instead of waiting
   // for an answer that the server, still expecting the rest, would never send.
@@ -165,8 +176,12 @@ class Internet {
   // active mode; none when the server cannot be reached (kErrorInternetCannotConnect)
   // or refuses the logon (kErrorInternetLoginFailure). Relative names resolve against
   // the connection's current directory. A command the server refuses fails with
-  // kErrorInternetExtendedError; a name that BreaksFtpCommand with kErrorInvalidName
-  // (Files.h).
+  // kErrorInternetExtendedError (InternetGetLastResponseInfoA gives its reply); a name
+  // that BreaksFtpCommand with kErrorInvalidName (Files.h). Every wait for the server
+  // is bounded by the internet handle's limits, the logon's reply, a command's, and
+  // the bytes of a file both ways: a server that keeps a reply or a data connection
+  // going without end fails the call with kErrorInternetTimeout, and the connection
+  // is of no further use.
   virtual bool FtpSetCurrentDirectoryA(HInternet connection, const std::string& directory) = 0;
   // One level: the parent must exist.
   virtual bool FtpCreateDirectoryA(HInternet connection, const std::string& directory) = 0;
@@ -175,10 +190,16 @@ class Internet {
                                       std::uint32_t flags, std::uintptr_t context) = 0;
   // A file handle for InternetReadFile (kGenericRead) or InternetWriteFile
   // (kGenericWrite); the data is streamed in both directions, never held whole.
-  // Closing a write handle completes the file on the server; on Linux the close
-  // fails when the server did not confirm it. One file at a time per connection.
+  // Closing a file handle ends the transfer and reads the server's final reply: the
+  // close fails (kErrorInternetExtendedError) when the server did not confirm the
+  // transfer, be it a file sent whole and then refused, or one it stopped sending.
+  // One file at a time per connection.
   virtual HInternet FtpOpenFileA(HInternet connection, const std::string& fileName, std::uint32_t access,
                                  std::uint32_t flags, std::uintptr_t context) = 0;
+
+  // The server's reply to the last FTP command on this thread that it refused, or
+  // that ended a transfer ("550 No such file."); false when there is none.
+  virtual bool InternetGetLastResponseInfoA(std::string* reply) = 0;
 
   // Error number of the last failed call on this thread (WinINet or system numbering).
   virtual std::uint32_t GetLastError() = 0;

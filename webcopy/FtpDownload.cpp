@@ -1,7 +1,7 @@
 // FTP download: one wpFtp item. It logs on (or takes the connection that the item
 // before kept), changes to the directory of the URL, looks the file up for its size
 // and date, and copies it in binary mode into a staged local file, which replaces
-// the target only when the whole file has arrived.
+// the target only when the whole file has arrived and the server confirmed it.
 #include "install/LocalFiles.h"
 #include "install/StagedFile.h"
 #include "platform/Clock.h"
@@ -32,6 +32,7 @@ bool TWebCopy::FtpDownload(int idx, const std::string& FTPUserID, const std::str
   PumpMessages();
 
   const TFtpConnectionKey key{FTPHost, FTPUserID, FTPPassword};
+  if (RefuseFtpItem(key, {&URL})) return false;
   bool isNew = false;
   const plat::HInternet connection = ObtainFtpConnection(key, FTPPort, isNew);
   if (!connection) {
@@ -48,12 +49,15 @@ bool TWebCopy::FtpDownload(int idx, const std::string& FTPUserID, const std::str
   if (slash != std::string::npos) net.FtpSetCurrentDirectoryA(connection, URL.substr(0, slash + 1));
 
   // A file that the listing does not show is fetched all the same, of unknown size
-  // and without a date check.
-  std::uint32_t size = 0;
+  // and without a date check. A size the server told is the file's: no more and no
+  // fewer bytes may arrive.
+  std::uint64_t size = 0;
+  bool sizeKnown = false;
   plat::FtpFindData found;
   if (const plat::HInternet search = net.FtpFindFirstFileA(connection, name, &found, 0, 0)) {
     net.InternetCloseHandle(search);
-    size = found.sizeLow;
+    sizeKnown = found.sizeKnown;
+    if (sizeKnown) size = (std::uint64_t{found.sizeHigh} << 32) | found.sizeLow;
     if ((CopyNewerOnly || OnFileDateCheck) &&
         !CheckFileDate(idx, FileTimeToDateTime(found.lastWriteTime), CopyNewerOnly, FileDate, NoNewFile, name,
                        release))
@@ -79,7 +83,7 @@ bool TWebCopy::FtpDownload(int idx, const std::string& FTPUserID, const std::str
   // The file arrives beside the target and replaces it only when complete: a cancel
   // or a broken transfer leaves the previous file as it was.
   StagedFile staged;
-  if (!IsReplaceable(target) || !staged.Create(target)) {
+  if (!CanCreateTarget(target) || !staged.Create(target)) {
     file.Close();
     release();
     ReportError(TransferError::kCreateTarget, "Cannot create target file " + target);
@@ -90,43 +94,64 @@ bool TWebCopy::FtpDownload(int idx, const std::string& FTPUserID, const std::str
   Cancelled = false;
   const std::uint32_t start = plat::sysClock().GetTickCount();
   RateWatch rate(Limits, start);
+  // What is shown and passed to the events: the low 32 bits of the size.
+  const auto shownSize = static_cast<std::uint32_t>(size);
   std::uint64_t done = 0;
   std::uint32_t count = kBlockSize;
-  bool readFailed = false;
-  std::uint32_t readError = 0;
-  while (count != 0 && !Cancelled) {
-    PumpMessages();
-    char* block = staged.NextBlock(kBlockSize);
-    if (!net.InternetReadFile(file.Get(), block, kBlockSize, &count)) {
-      readFailed = true;
-      readError = net.GetLastError();
-      break;
+  std::uint32_t failure = 0;  // why the transfer failed
+  try {
+    while (count != 0 && !Cancelled) {
+      PumpMessages();
+      char* block = staged.NextBlock(kBlockSize);
+      if (!net.InternetReadFile(file.Get(), block, kBlockSize, &count)) {
+        failure = net.GetLastError();
+        if (failure == 0) failure = plat::kErrorInternetConnectionAborted;
+        break;
+      }
+      if (sizeKnown && done + count > size) {
+        // More than the server said the file holds: not the file it described.
+        failure = plat::kErrorHttpInvalidServerResponse;
+        break;
+      }
+      if (count > 0 && count <= kBlockSize) staged.Append(count);
+      done += count;
+      UpdateProgress(done, shownSize, start, DlgDwnload);
+      // A server that trickles too slowly to ever finish ends the transfer.
+      if (count != 0 && rate.TooSlow(done, plat::sysClock().GetTickCount())) {
+        failure = plat::kErrorInternetTimeout;
+        break;
+      }
     }
-    if (count > 0 && count <= kBlockSize) staged.Append(count);
-    done += count;
-    UpdateProgress(done, size, start, DlgDwnload);
-    // A server that trickles too slowly to ever finish ends the transfer.
-    if (count != 0 && rate.TooSlow(done, plat::sysClock().GetTickCount())) {
-      readFailed = true;
-      readError = plat::kErrorInternetTimeout;
-      break;
-    }
+  } catch (...) {
+    // A local write failed: the file and the connection go as on every other way out.
+    file.Close();
+    release();
+    throw;
   }
   // The last block's numbers are shown even when the throttle skipped its repaint.
   if (TWcProgressDialog* d = Dialog()) d->Sync();
-  file.Close();
+  // Closing the file reads the server's final reply: a transfer it did not confirm
+  // (one it aborted, of a size nobody told) has failed, whatever arrived.
+  const bool confirmed = net.InternetCloseHandle(file.Release());
+  if (failure == 0 && !Cancelled && !confirmed) {
+    failure = net.GetLastError();
+    if (failure == 0) failure = plat::kErrorInternetConnectionAborted;
+  }
+  // A file that ends short of its size (a data connection that the server dropped,
+  // which WinINet may take for the end) is a failure too.
+  if (failure == 0 && sizeKnown && done < size) failure = plat::kErrorInternetConnectionAborted;
   release();
 
   if (Cancelled) {
     staged.Discard();
     return true;
   }
-  // A failed read, or a file that ends short of its listed size (a data connection
-  // that the server dropped, which WinINet may take for the end), is a failure.
-  if (readFailed || (size != 0 && done < size)) {
+  if (failure != 0) {
     staged.Discard();
-    const std::uint32_t code = readFailed && readError != 0 ? readError : plat::kErrorInternetConnectionAborted;
-    ReportError(static_cast<int>(code), InternetErrorText(code));
+    ReportFailure(failure);
+    // After a failed transfer the connection's state is not known (a stalled one is
+    // of no further use): the next item logs on anew.
+    if (KeepConnection) CloseFtpConnection();
     return false;
   }
   // A local file that cannot be closed is an input/output error, as a failed write is.

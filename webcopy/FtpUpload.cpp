@@ -1,7 +1,8 @@
 // FTP upload: one wpFtpUpload item. URL is the local file, TargetDir the remote
 // directory (made when missing, one level) and TargetFilename the remote name. The
 // connection is shared with the FTP download; FtpCurrentDir saves the directory
-// change for a chain of uploads into the same directory.
+// change for a chain of uploads into the same directory. The local file is opened
+// before anything is sent, so a file that cannot be read never empties a remote one.
 #include "install/LocalFiles.h"
 #include "install/StagedFile.h"
 #include "platform/Clock.h"
@@ -33,7 +34,22 @@ bool TWebCopy::FtpUpload(int idx, const std::string& FTPUserID, const std::strin
   SetFileLine(ExtractURLFileName(URL), DlgToServerLabel, FTPHost, true);
   PumpMessages();
 
+  const std::string& local = URL;
+  const std::string remote = TargetFilename.empty() ? ExtractURLFileName(URL) : TargetFilename;
   const TFtpConnectionKey key{FTPHost, FTPUserID, FTPPassword};
+  if (RefuseFtpItem(key, {&TargetDir, &remote})) return false;
+
+  // The local file first, read-only (nothing more is needed, and a read-only file can
+  // be sent too): only a regular file, since a FIFO or a device could block for good
+  // or never end, and a missing one sends nothing.
+  ScopedFile source(FileExists(local) ? fs.CreateFileA(local, plat::FileAccess::Read, plat::FileCreate::OpenExisting)
+                                      : plat::kInvalidFile);
+  std::uint64_t size = 0;
+  if (!source || !fs.GetFileSize(source.Get(), &size)) {
+    ReportError(TransferError::kOpenSource, "Cannot open target file " + local);
+    return false;
+  }
+
   bool isNew = false;
   const plat::HInternet connection = ObtainFtpConnection(key, FTPPort, isNew);
   if (isNew) FtpCurrentDir.clear();
@@ -59,9 +75,6 @@ bool TWebCopy::FtpUpload(int idx, const std::string& FTPUserID, const std::strin
   }
 
   PumpMessages();
-  const std::string& local = URL;
-  const std::string remote = TargetFilename.empty() ? ExtractURLFileName(URL) : TargetFilename;
-
   // The date of the remote file, when there is one; the local file's date plays no part.
   if (CopyNewerOnly || OnFileDateCheck) {
     plat::FtpFindData found;
@@ -84,52 +97,62 @@ bool TWebCopy::FtpUpload(int idx, const std::string& FTPUserID, const std::strin
   LastTargetFile = local;
   LastTargetDir = TargetDir;
 
-  // Read-only: nothing more is needed, and a read-only file can be sent too.
-  ScopedFile source(FileExists(local) ? fs.CreateFileA(local, plat::FileAccess::Read, plat::FileCreate::OpenExisting)
-                                      : plat::kInvalidFile);
-  std::uint64_t size64 = 0;
-  if (!source || !fs.GetFileSize(source.Get(), &size64)) {
-    file.Close();
-    release();
-    ReportError(TransferError::kOpenSource, "Cannot open target file " + local);
-    return false;
-  }
-  const auto size = static_cast<std::uint32_t>(size64);
-
   // A Cancel clicked before this point is forgotten.
   Cancelled = false;
   BlockReader reader(source.Get());
   const std::uint32_t start = plat::sysClock().GetTickCount();
   std::uint64_t sent = 0;
   std::uint32_t count = kBlockSize;
-  bool writeFailed = false;
-  std::uint32_t writeError = 0;
+  std::uint32_t failure = 0;  // why the transfer failed
   char block[kBlockSize];
-  while (count == kBlockSize && !Cancelled) {
-    PumpMessages();
-    if (!reader.Read(block, kBlockSize, &count)) RaiseInOutError(fs.GetLastError());
-    const std::uint32_t read = count;
-    if (!net.InternetWriteFile(file.Get(), block, read, &count)) {
-      writeFailed = true;
-      writeError = net.GetLastError();
-      break;
+  try {
+    while (count == kBlockSize && !Cancelled) {
+      PumpMessages();
+      if (!reader.Read(block, kBlockSize, &count)) RaiseInOutError(fs.GetLastError());
+      const std::uint32_t read = count;
+      if (!net.InternetWriteFile(file.Get(), block, read, &count)) {
+        failure = net.GetLastError();
+        if (failure == 0) failure = plat::kErrorInternetConnectionAborted;
+        break;
+      }
+      sent += count;
+      UpdateProgress(sent, static_cast<std::uint32_t>(size), start, DlgUpload);
     }
-    sent += count;
-    UpdateProgress(sent, size, start, DlgUpload);
+  } catch (...) {
+    // A local read failed: the remote file and the connection go as on every other way out.
+    file.Close();
+    release();
+    throw;
   }
   if (TWcProgressDialog* d = Dialog()) d->Sync();
   source.Close();
-  // Closing the remote file completes it; a server that did not confirm it has not
-  // got it (the Linux seam reports that, WinINet does not).
-  const bool closed = net.InternetCloseHandle(file.Release());
-  if (!closed && !writeFailed && !Cancelled) {
-    writeFailed = true;
-    writeError = net.GetLastError();
+  // Closing the remote file completes it and reads the server's final reply: a file
+  // the server refused after the data (451, 550, 426) has not arrived.
+  const bool confirmed = net.InternetCloseHandle(file.Release());
+  if (failure == 0 && !Cancelled && !confirmed) {
+    failure = net.GetLastError();
+    if (failure == 0) failure = plat::kErrorInternetConnectionAborted;
+  }
+  // The size the server keeps, when it tells one, is the size that was sent.
+  std::string kept;
+  if (failure == 0 && !Cancelled) {
+    plat::FtpFindData found;
+    if (const plat::HInternet search = net.FtpFindFirstFileA(connection, remote, &found, 0, 0)) {
+      net.InternetCloseHandle(search);
+      const std::uint64_t remoteSize = (std::uint64_t{found.sizeHigh} << 32) | found.sizeLow;
+      if (found.sizeKnown && remoteSize != sent) {
+        failure = plat::kErrorHttpInvalidServerResponse;
+        kept = "The server keeps " + std::to_string(remoteSize) + " bytes of the " + std::to_string(sent) +
+               " that were sent";
+      }
+    }
   }
   release();
-  if (writeFailed && !Cancelled) {
-    const std::uint32_t code = writeError != 0 ? writeError : plat::kErrorInternetConnectionAborted;
-    ReportError(static_cast<int>(code), InternetErrorText(code));
+  if (failure != 0 && !Cancelled) {
+    if (kept.empty()) ReportFailure(failure);
+    else ReportError(static_cast<int>(failure), kept);
+    // After a failed transfer the connection's state is not known: the next item logs on anew.
+    if (KeepConnection) CloseFtpConnection();
     return false;
   }
   return true;

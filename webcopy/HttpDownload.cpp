@@ -57,6 +57,10 @@ bool TWebCopy::HttpDownload(int idx, const std::string& URL, const std::string& 
   // request uses the URL with the proxy credentials inserted.
   const std::string name = ExtractURLFileName(URL);
   const std::string url = InsertProxyCredentials(URL);
+  if (!IsSendableUrl(url)) {
+    ReportFailure(plat::kErrorInternetInvalidUrl);
+    return false;
+  }
   SetFileLine(name, DlgFromServerLabel, ExtractURLHost(url), ShowServer);
   PumpMessages();
 
@@ -79,6 +83,9 @@ bool TWebCopy::HttpDownload(int idx, const std::string& URL, const std::string& 
   std::uint32_t status = 0;
   std::uint32_t openError = 0;
   for (;;) {
+    // The credentials travel encoded, but a line break in them is refused all the
+    // same, as for every other transfer.
+    if (RefuseAccount(user, password)) return false;
     std::string header;
     if (!user.empty() || !password.empty())
       header = "Authorization: Basic " + Base64Encode(user + ":" + password) + "\r\n";
@@ -111,15 +118,26 @@ bool TWebCopy::HttpDownload(int idx, const std::string& URL, const std::string& 
     break;
   }
 
+  // An answer without a status line is no HTTP at all (a server of another protocol,
+  // garbage): nothing of it is taken for the file.
+  if (request && status == 0) {
+    request.Close();
+    ReportFailure(plat::kErrorHttpInvalidServerResponse);
+    return false;
+  }
   if (request && status >= 300) {
     request.Close();
     ReportError(static_cast<int>(status), "Returned http error code " + std::to_string(status));
     return false;
   }
   if (!request) {
-    // A server that was reached but did not answer in time is not a missing URL:
-    // the timeout is reported as the failure it is.
-    if (openError == plat::kErrorInternetTimeout) ReportError(static_cast<int>(openError), InternetErrorText(openError));
+    // A server that was reached but did not answer in time, or answered no HTTP, or
+    // dropped the connection, is not a missing URL: that failure is reported as it is.
+    const bool reached = openError == plat::kErrorInternetTimeout ||
+                         openError == plat::kErrorHttpInvalidServerResponse ||
+                         openError == plat::kErrorInternetConnectionAborted ||
+                         openError == plat::kErrorInternetConnectionReset;
+    if (reached) ReportFailure(openError);
     else if (OnURLNotFound) OnURLNotFound(this, url);
     return false;
   }
@@ -144,7 +162,7 @@ bool TWebCopy::HttpDownload(int idx, const std::string& URL, const std::string& 
   // written once the file is empty, before any byte of the new body.
   StagedFile file;
   std::uint64_t offset = 0;
-  bool created = IsReplaceable(target);
+  bool created = CanCreateTarget(target);
   if (created && ResumeDownloads) {
     offset = status == 206 ? partial.Offset() : 0;
     created = file.Continue(target, PartialDownload::BodyPath(target), offset);
@@ -245,7 +263,7 @@ bool TWebCopy::HttpDownload(int idx, const std::string& URL, const std::string& 
     if (failure == plat::kErrorHttpInvalidServerResponse) file.Discard();
     else stopEarly();
     request.Close();
-    ReportError(static_cast<int>(failure), InternetErrorText(failure));
+    ReportFailure(failure);
     return false;
   }
   request.Close();

@@ -1,7 +1,10 @@
 // HTTP upload: one wpHttpUpload item, a local file sent as the body of one POST or
 // PUT request through the internet seam, its length announced first, in blocks of
 // 4096 bytes, with the progress display and cancel between blocks. The server's
-// answer is not judged: the item counts by the bytes that went out.
+// answer is not judged, but for a redirect: the item counts by the bytes that went
+// out. A redirect is never followed (the body would have to be sent again, to a
+// place the caller did not name): it ends the item with an error that names it.
+#include "core/Text.h"
 #include "install/LocalFiles.h"
 #include "install/StagedFile.h"
 #include "platform/Clock.h"
@@ -19,6 +22,31 @@ constexpr std::uint32_t kBlockSize = 4096;
 // ERROR_FILE_TOO_LARGE: the announced length is a 32-bit number.
 constexpr std::uint32_t kErrorFileTooLarge = 223;
 
+// The status of an upload's answer, 0 when there is none.
+std::uint32_t AnswerStatus(plat::HInternet request) {
+  std::uint32_t status = 0;
+  std::uint32_t length = sizeof status;
+  std::uint32_t index = 0;
+  if (!plat::internet().HttpQueryInfoA(request, plat::kHttpQueryStatusCode | plat::kHttpQueryFlagNumber, &status,
+                                       &length, &index))
+    return 0;
+  return status;
+}
+
+// Where an answer redirects to, its control bytes dropped (it is shown); "" without one.
+std::string AnswerLocation(plat::HInternet request) {
+  char buf[1024];
+  std::uint32_t length = sizeof buf;
+  std::uint32_t index = 0;
+  if (!plat::internet().HttpQueryInfoA(request, plat::kHttpQueryLocation, buf, &length, &index) ||
+      length >= sizeof buf)
+    return {};
+  std::string text;
+  for (char c : std::string(buf, length))
+    if (!IsControlByte(c)) text += c;
+  return text;
+}
+
 }  // namespace
 
 bool TWebCopy::HttpUpload(const std::string& URL, const std::string& TargetDir, const std::string& TargetFilename,
@@ -31,6 +59,10 @@ bool TWebCopy::HttpUpload(const std::string& URL, const std::string& TargetDir, 
   // come from the URL with the proxy credentials inserted (host and path are the same).
   const std::string name = ExtractURLFileName(URL);
   const std::string url = InsertProxyCredentials(URL);
+  if (!IsSendableUrl(url)) {
+    ReportFailure(plat::kErrorInternetInvalidUrl);
+    return false;
+  }
   SetFileLine(name, DlgFromServerLabel, ExtractURLHost(url), ShowServer);
 
   const std::string local = JoinPath(TargetDir, TargetFilename.empty() ? ExtractURLFileName(url) : TargetFilename);
@@ -47,7 +79,8 @@ bool TWebCopy::HttpUpload(const std::string& URL, const std::string& TargetDir, 
     connection.Reset(net.InternetConnectA(InternetHandle, server.host, server.port, "", "", plat::kInternetServiceHttp,
                                           0, 0));
   request.Reset(net.HttpOpenRequestA(connection.Get(), HTTPCommand == hcPut ? "PUT" : "POST", path, "", "", nullptr,
-                                     plat::kInternetFlagNoCacheWrite | (server.secure ? plat::kInternetFlagSecure : 0),
+                                     plat::kInternetFlagNoCacheWrite | plat::kInternetFlagNoAutoRedirect |
+                                         (server.secure ? plat::kInternetFlagSecure : 0),
                                      0));
   if (!request) {
     connection.Close();
@@ -74,7 +107,7 @@ bool TWebCopy::HttpUpload(const std::string& URL, const std::string& TargetDir, 
     file.Close();
     request.Close();
     connection.Close();
-    ReportError(static_cast<int>(code), InternetErrorText(code));
+    ReportFailure(code);
     return false;
   }
 
@@ -82,13 +115,14 @@ bool TWebCopy::HttpUpload(const std::string& URL, const std::string& TargetDir, 
   const std::uint32_t start = plat::sysClock().GetTickCount();
   std::uint32_t sent = 0;
   std::uint32_t count = kBlockSize;
+  bool reported = false;  // one error per item: a failed write makes the end fail too
   char block[kBlockSize];
   while (count == kBlockSize && !Cancelled) {
     if (!reader.Read(block, kBlockSize, &count)) RaiseInOutError(fs.GetLastError());
     std::uint32_t written = 0;
     if (!net.InternetWriteFile(request.Get(), block, count, &written)) {
-      const std::uint32_t code = net.GetLastError();
-      ReportError(static_cast<int>(code), InternetErrorText(code));
+      ReportFailure(net.GetLastError());
+      reported = true;
       break;
     }
     sent += count;
@@ -100,18 +134,24 @@ bool TWebCopy::HttpUpload(const std::string& URL, const std::string& TargetDir, 
   if (TWcProgressDialog* d = Dialog()) d->Sync();
 
   // Ended also after a failed write or a cancel. A cancelled request, ended short on
-  // purpose, reports nothing.
+  // purpose, reports nothing, nor does one whose write failed already.
   const bool ended = net.HttpEndRequestA(request.Get(), 0, 0);
-  if (!ended && !Cancelled) {
-    const std::uint32_t code = net.GetLastError();
-    ReportError(static_cast<int>(code), InternetErrorText(code));
+  if (!ended && !Cancelled && !reported) ReportFailure(net.GetLastError());
+  // An answer that redirects says that the file was not stored where it was sent.
+  const std::uint32_t status = ended ? AnswerStatus(request.Get()) : 0;
+  const bool redirected = status >= 300 && status < 400;
+  if (redirected) {
+    const std::string location = AnswerLocation(request.Get());
+    ReportError(static_cast<int>(status), "The server redirected the upload (http status " + std::to_string(status) +
+                                              ") to " + (location.empty() ? "no location" : location) +
+                                              "; it was not sent again");
   }
   file.Close();
   request.Close();
   connection.Close();
   // Every byte went out, and the request was completed: an upload whose connection
   // broke before the server answered may not have arrived.
-  return sent == size && ended;
+  return sent == size && ended && !redirected;
 }
 
 }  // namespace nolt

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "core/Text.h"
 #include "install/LocalFiles.h"
 #include "platform/Files.h"
 
@@ -35,7 +36,9 @@ bool ParseNumber(const std::string& text, std::uint64_t* value) {
   return true;
 }
 
-bool Writable(const std::string& text) { return text.find_first_of("\r\n") == std::string::npos; }
+// A validator goes into a line of the record and into the If-Range line of a
+// request: one with a control byte (a line break, a NUL) can stand in neither.
+bool Writable(const std::string& text) { return !HoldsControlByte(text); }
 
 struct Record {
   std::string urlDigest;
@@ -71,7 +74,8 @@ bool ReadRecord(const std::string& path, Record* r) {
     return false;
   r->urlDigest = lines[1].substr(4);
   r->validator = lines[2].substr(10);
-  return r->urlDigest.size() == 16 && !r->validator.empty() && ParseNumber(lines[3].substr(7), &r->length);
+  return r->urlDigest.size() == 16 && !r->validator.empty() && Writable(r->validator) &&
+         ParseNumber(lines[3].substr(7), &r->length);
 }
 
 // The size of an existing file, or -1.

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/Text.h"
 #include "install/LocalFiles.h"
 #include "platform/Clock.h"
 #include "webcopy/WcDialog.h"
@@ -80,6 +81,8 @@ void TWebCopy::ReportError(int code, const std::string& text) {
   if (OnErrorInfo) OnErrorInfo(this, code, text);
 }
 
+void TWebCopy::ReportFailure(std::uint32_t code) { ReportError(static_cast<int>(code), FailureText(code)); }
+
 bool TWebCopy::CheckFileDate(int idx, TDateTime newdate, bool CopyNewerOnly, TDateTime& FileDate, bool& NoNewFile,
                              const std::string& tgtfile, const std::function<void()>& release) {
   if (OnFileDateCheck) {
@@ -132,6 +135,19 @@ bool TWebCopy::ConfirmTarget(const std::string& target, const std::function<void
   }
   // A failure shows up when the file is created.
   ForceDirs(DirectoryOf(target));
+  return true;
+}
+
+bool TWebCopy::CanCreateTarget(const std::string& target) {
+  return !HoldsControlByte(target) && IsReplaceable(target);
+}
+
+bool TWebCopy::RefuseAccount(const std::string& user, const std::string& password) {
+  std::uint32_t code = 0;
+  if (plat::BreaksFtpCommand(user)) code = plat::kErrorInternetIncorrectUserName;
+  else if (plat::BreaksFtpCommand(password)) code = plat::kErrorInternetIncorrectPassword;
+  if (code == 0) return false;
+  ReportFailure(code);
   return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include "install/LocalFiles.h"
 #include "platform/Files.h"
+#include "platform/InternetErrors.h"
 #include "platform/Internet.h"
 
 namespace nolt {
@@ -28,5 +29,18 @@ TDateTime ServerTimeToDateTime(const plat::SystemTime& st) {
 }
 
 std::string InternetErrorText(std::uint32_t code) { return plat::internet().FormatMessageText(code); }
+
+std::string FailureText(std::uint32_t code) {
+  auto& net = plat::internet();
+  std::string reply;
+  if (code == plat::kErrorInternetExtendedError && net.InternetGetLastResponseInfoA(&reply) && !reply.empty())
+    return "The server answered: " + reply;
+  // The library's own text; else ours of a WinINet number (the loaded library may
+  // lack some); else the system's of its error numbers.
+  std::string text = InternetErrorText(code);
+  if (text.empty()) text = plat::InternetErrorMessage(code);
+  if (text.empty()) text = plat::files().ErrorText(code);
+  return text;
+}
 
 }  // namespace nolt

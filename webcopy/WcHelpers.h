@@ -19,5 +19,9 @@ std::string JoinPath(const std::string& directory, const std::string& name);
 // that is no calendar date, gives the current local time.
 TDateTime ServerTimeToDateTime(const plat::SystemTime& st);
 std::string InternetErrorText(std::uint32_t code);
+// The text that goes with a WinINet or system error number a transfer reports, never
+// empty: the internet library's text, else the system's; for an FTP command the
+// server refused (kErrorInternetExtendedError), the server's own reply.
+std::string FailureText(std::uint32_t code);
 
 }  // namespace nolt

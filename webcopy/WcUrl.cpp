@@ -44,6 +44,8 @@ std::string ExtractURLServer(const std::string& URL) {
   return rest;
 }
 
+bool IsSendableUrl(const std::string& URL) { return !HoldsControlByte(URL); }
+
 HttpEndpoint ParseHttpEndpoint(const std::string& URL) {
   HttpEndpoint e;
   e.secure = UpperCaseAscii(URL.substr(0, 8)) == "HTTPS://";
@@ -82,13 +84,12 @@ std::string TWebCopy::ExtractURLHost(const std::string& URL) const {
   return rest;
 }
 
-// "http://host/dir/x?a=1" -> "/dir/x?a=1"; "http://host" -> "host" (no path: the
-// host text comes back).
+// "http://host/dir/x?a=1" -> "/dir/x?a=1"; "http://host" -> "/" (no path: the root,
+// not the host text, which a server would take for an object of that name).
 std::string TWebCopy::ExtractURLPath(const std::string& URL) const {
-  std::string rest = AfterUserInfo(URL);
-  std::string::size_type slash = rest.find('/');
-  if (slash != std::string::npos) rest.erase(0, slash);
-  return rest;
+  const std::string rest = AfterUserInfo(URL);
+  const std::string::size_type slash = rest.find('/');
+  return slash == std::string::npos ? "/" : rest.substr(slash);
 }
 
 // "HTTP://Host/x" -> "http://user:pw@Host/x" when both proxy credentials are set.

@@ -107,7 +107,34 @@ void TWebCopy::Execute() {
   FileNumber = 0;
   FtpCurrentDir.clear();
 
-  // 4. The items, in collection order; the bound is taken once.
+  // 4. The items, in collection order; the bound is taken once. An input/output
+  // error of a local file ends the run and reaches the caller, and the connections
+  // of the run are closed on its way out all the same.
+  try {
+    RunItems();
+  } catch (...) {
+    CloseRunConnections();
+    throw;
+  }
+
+  // 5. A connection kept for an item that did not come (cancelled or not active)
+  // ends with the run, before the internet handle it belongs to.
+  CloseRunConnections();
+  // 6.
+  if (OnCopyDone) OnCopyDone(this);
+  // 7.
+  EndDialog();
+}
+
+void TWebCopy::CloseRunConnections() {
+  CloseFtpConnection();
+  if (InternetHandle) {
+    plat::internet().InternetCloseHandle(InternetHandle);
+    InternetHandle = nullptr;
+  }
+}
+
+void TWebCopy::RunItems() {
   const int n = Items.Count();
   for (int idx = 0; idx < n; ++idx) {
     if (!Items[idx].Active) continue;
@@ -167,18 +194,6 @@ void TWebCopy::Execute() {
     if (Cancelled) break;
     if (OnFileDone) OnFileDone(this, idx);
   }
-
-  // 5. A connection kept for an item that did not come (cancelled or not active)
-  // ends with the run, before the internet handle it belongs to.
-  CloseFtpConnection();
-  if (InternetHandle) {
-    plat::internet().InternetCloseHandle(InternetHandle);
-    InternetHandle = nullptr;
-  }
-  // 6.
-  if (OnCopyDone) OnCopyDone(this);
-  // 7.
-  EndDialog();
 }
 
 }  // namespace nolt

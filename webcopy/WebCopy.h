@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -240,6 +241,8 @@ class TWebCopy : public TComponent {
   void UpdateCopyProgress(std::uint64_t done, std::int64_t size, std::uint32_t startTick);
   // OnError and OnErrorInfo with a TransferError code, an HTTP status or a system error.
   void ReportError(int code, const std::string& text);
+  // The same for a WinINet or system error number, with its FailureText.
+  void ReportFailure(std::uint32_t code);
   // The date check: true when the transfer goes on. Otherwise release() has been
   // called (and OnNoNewFileFound fired with tgtfile when nothing newer was found).
   bool CheckFileDate(int idx, TDateTime newdate, bool CopyNewerOnly, TDateTime& FileDate, bool& NoNewFile,
@@ -257,11 +260,23 @@ class TWebCopy : public TComponent {
   // overwrite question and the target's directory.
   std::string RecordTarget(const std::string& TargetDir, const std::string& TargetFilename, const std::string& URL);
   bool ConfirmTarget(const std::string& target, const std::function<void()>& release);
+  // True when the target file may be created: its path holds no control byte (a name
+  // taken from a URL would carry a line break into the file system) and nothing
+  // stands in its place that may not be replaced (IsReplaceable).
+  static bool CanCreateTarget(const std::string& target);
+  // Refuses, before anything is sent, an account that would break the protocol's
+  // lines: a user name or password with a NUL or a line break would end an FTP
+  // command and add one of its own. Reports the refusal; true when refused.
+  bool RefuseAccount(const std::string& user, const std::string& password);
 
   // The connection of an FTP item (FtpConnection.cpp): the kept one when its account
   // is the item's, else a new logon, which replaces a kept connection of another
   // account; isNew tells which. Null when none could be obtained.
   plat::HInternet ObtainFtpConnection(const TFtpConnectionKey& key, std::int32_t FTPPort, bool& isNew);
+  // Refuses, before anything is sent, an FTP item whose account, host or remote
+  // names would break the commands' lines (RefuseAccount; a control byte in the
+  // host; a NUL or a line break in a remote name). Reports it; true when refused.
+  bool RefuseFtpItem(const TFtpConnectionKey& key, std::initializer_list<const std::string*> remoteNames);
   // Keeps the connection for the next item.
   void KeepFtpConnection(plat::HInternet connection, const TFtpConnectionKey& key);
   // Every way out of an FTP item once it has its connection: closes it unless it is kept.
@@ -274,6 +289,10 @@ class TWebCopy : public TComponent {
 
  private:
   friend class TWcProgressDialog;
+  // Step 4 of Execute: every active item, in order.
+  void RunItems();
+  // The kept FTP connection and the internet handle of the run, closed.
+  void CloseRunConnections();
   void BuildDialog();
   void EndDialog();
   void OpenInShell(const std::string& path);

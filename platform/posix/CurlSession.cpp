@@ -32,7 +32,10 @@ std::uint32_t LastError() { return lastError; }
 std::uint32_t ErrorFromCurl(CURLcode code, long osErrno) {
   switch (code) {
     case CURLE_OK: return 0;
-    case CURLE_UNSUPPORTED_PROTOCOL: return kErrorInternetUnrecognizedScheme;
+    // The scheme of every URL is checked before libcurl sees it: a protocol that
+    // libcurl refuses is one an answer brought, HTTP/0.9 (no HTTP at all) or a
+    // redirect to a scheme that is not followed.
+    case CURLE_UNSUPPORTED_PROTOCOL: return kErrorHttpInvalidServerResponse;
     case CURLE_URL_MALFORMAT: return kErrorInternetInvalidUrl;
     case CURLE_COULDNT_RESOLVE_PROXY:
     case CURLE_COULDNT_RESOLVE_HOST: return kErrorInternetNameNotResolved;

@@ -1,6 +1,7 @@
 // POSIX implementation of the files seam. Only POSIX-specific code lives here;
 // errno is translated to Win32 error numbers in ErrorFromErrno alone.
 #include "platform/Files.h"
+#include "platform/SystemErrors.h"
 #include "platform/posix/PosixFiles.h"
 
 #include <dirent.h>
@@ -388,18 +389,8 @@ class PosixFiles final : public Files {
   void SetLastError(std::uint32_t code) override { lastError = code; }
 
   std::string ErrorText(std::uint32_t code) override {
-    switch (code) {
-      case 0: return "The operation completed successfully";
-      case kErrorFileNotFound: return "The system cannot find the file specified";
-      case kErrorPathNotFound: return "The system cannot find the path specified";
-      case kErrorAccessDenied: return "Access is denied";
-      case kErrorInvalidHandle: return "The handle is invalid";
-      case kErrorAlreadyExists:
-      case kErrorFileExists: return "The file exists";
-      case kErrorDiskFull: return "There is not enough space on the disk";
-      case kErrorInvalidName: return "The filename, directory name, or volume label syntax is incorrect";
-      default: break;
-    }
+    std::string text = SystemErrorMessage(code);
+    if (!text.empty()) return text;
     if (code & 0x20000000u) return std::strerror(static_cast<int>(code & 0xFFFFu));
     return "System error " + std::to_string(code);
   }

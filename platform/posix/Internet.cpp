@@ -6,7 +6,7 @@
 // in ErrorFromCurl alone.
 #include "platform/Internet.h"
 #include "platform/posix/CurlSession.h"
-#include "platform/posix/InternetErrors.h"
+#include "platform/InternetErrors.h"
 #include "platform/posix/InternetFtp.h"
 #include "platform/posix/InternetUpload.h"
 
@@ -30,7 +30,6 @@ constexpr std::uint32_t kErrorInternetInvalidOption = 12009;
 constexpr std::uint32_t kErrorInternetBadOptionLength = 12010;
 
 // Request flags that change what is sent.
-constexpr std::uint32_t kInternetFlagNoAutoRedirect = 0x00200000u;
 constexpr std::uint32_t kInternetFlagPragmaNoCache = 0x00000100u;
 
 constexpr int kMaxRedirects = 20;
@@ -261,8 +260,12 @@ class CurlInternet final : public Internet {
                       std::uint32_t* index) override {
     Handle* p = Lookup(h);
     if (!p) return Fail(kErrorInvalidHandleValue);
-    if (p->kind != Kind::Request) return Fail(kErrorInternetIncorrectHandleType);
     if (!buffer || !length) return Fail(kErrorInvalidParameter);
+    if (p->kind == Kind::Upload) {
+      std::string value;
+      return UploadAnswer(h, infoLevel, &value) && Answer(value, infoLevel, buffer, length);
+    }
+    if (p->kind != Kind::Request) return Fail(kErrorInternetIncorrectHandleType);
     auto* r = static_cast<Request*>(p);
 
     std::string value;
@@ -414,6 +417,7 @@ class CurlInternet final : public Internet {
     return FtpOpen(connection, fileName, access, flags);
   }
 
+  bool InternetGetLastResponseInfoA(std::string* reply) override { return LastFtpReply(reply); }
   std::uint32_t GetLastError() override { return LastError(); }
   std::string FormatMessageText(std::uint32_t code) override { return InternetErrorMessage(code); }
 };

@@ -30,6 +30,9 @@ constexpr std::uint32_t kFtpTransferTypeAscii = 1;
 
 struct FtpFile;
 
+// The reply that LastFtpReply gives.
+thread_local std::string lastReply;
+
 struct FtpConnection final : Handle {
   FtpConnection() : Handle(Kind::FtpConnection) {}
   ~FtpConnection() override;
@@ -245,12 +248,29 @@ void Prepare(FtpConnection& c, const std::string& url) {
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, OnDiscard);
 }
 
+// Fails with code, keeping the server's last reply on the connection for LastFtpReply.
+bool FailWithReply(const FtpConnection& c, std::uint32_t code) {
+  lastReply = c.replies.empty() ? std::string() : c.replies.back();
+  return Fail(code);
+}
+
+// The WinINet number of an operation that libcurl ended with a failure. A transfer
+// whose final reply refused it after the data (451, 550, ...) is the server's
+// refusal, as WinINet reports one; 426, the data connection closed, is an aborted
+// connection.
+bool FailOperation(const FtpConnection& c) {
+  const std::string last = c.replies.empty() ? std::string() : c.replies.back();
+  const bool refusedAfterData = (c.result == CURLE_PARTIAL_FILE || c.result == CURLE_UPLOAD_FAILED) &&
+                                (last.starts_with('4') || last.starts_with('5')) && !last.starts_with("426");
+  return FailWithReply(c, refusedAfterData ? kErrorInternetExtendedError : ErrorFromCurl(c.result, c.osErrno));
+}
+
 // Runs an operation without data to its end.
 bool Perform(FtpConnection& c) {
   if (curl_multi_add_handle(c.multi, c.easy) != CURLM_OK) return Fail(kErrorInternetInternalError);
   Drive(c, [] { return false; });
   curl_multi_remove_handle(c.multi, c.easy);
-  return c.result == CURLE_OK || Fail(ErrorFromCurl(c.result, c.osErrno));
+  return c.result == CURLE_OK || FailOperation(c);
 }
 
 // Commands sent as an empty operation at the root, their answers judged here: a
@@ -285,7 +305,7 @@ bool Accepted(const std::string& reply) { return reply.size() >= 4 && reply[0] =
 bool Command(FtpConnection& c, const std::string& command) {
   std::vector<std::string> answers;
   if (!Commands(c, {command}, answers)) return false;
-  return Accepted(answers[0]) || Fail(kErrorInternetExtendedError);
+  return Accepted(answers[0]) || FailWithReply(c, kErrorInternetExtendedError);
 }
 
 // The FILETIME of an MDTM reply ("213 YYYYMMDDHHMMSS[.sss]", UTC); 0 when it gives none.
@@ -308,6 +328,11 @@ std::uint64_t FileTimeOfMdtm(const std::string& reply) {
 }
 
 }  // namespace
+
+bool LastFtpReply(std::string* reply) {
+  *reply = lastReply;
+  return !lastReply.empty();
+}
 
 std::string ResolveFtpPath(const std::string& cwd, const std::string& name) {
   std::vector<std::string_view> parts;
@@ -444,9 +469,9 @@ HInternet FtpOpen(HInternet connection, const std::string& name, std::uint32_t a
   // A transfer that failed after the server accepted it opens all the same: its
   // bytes are read first, then the failure.
   if (c->done && c->result != CURLE_OK && !c->opened && file->pipe.Size() == 0) {
-    const std::uint32_t code = ErrorFromCurl(c->result, c->osErrno);
+    FailOperation(*c);
     f.reset();
-    return FailHandle(code);
+    return nullptr;
   }
   Register(f.get());
   return static_cast<Handle*>(f.release());
@@ -471,7 +496,7 @@ bool FtpRead(Handle* h, void* buffer, std::uint32_t count, std::uint32_t* read) 
     }
     if (c->done) {
       if (got || c->result == CURLE_OK) break;
-      return Fail(ErrorFromCurl(c->result, c->osErrno));
+      return FailOperation(*c);
     }
     if (f->paused) {
       f->Resume();
@@ -494,8 +519,7 @@ bool FtpWrite(Handle* h, const void* buffer, std::uint32_t count, std::uint32_t*
     f->Resume();
     Drive(*c, [f] { return f->pipe.Size() < kBufferLimit || f->paused; });
   }
-  if (c->done) return Fail(c->result != CURLE_OK ? ErrorFromCurl(c->result, c->osErrno)
-                                                  : kErrorInternetConnectionAborted);
+  if (c->done) return c->result != CURLE_OK ? FailOperation(*c) : Fail(kErrorInternetConnectionAborted);
   f->pipe.Put(static_cast<const char*>(buffer), count);
   f->Resume();
   *written = count;
@@ -507,7 +531,12 @@ bool FtpCloseFile(Handle* h) {
   FtpConnection* c = f->connection;
   if (!c) return true;
   if (!f->writing) {
-    // A download closed early ends its data connection; the control connection stays.
+    // A download read to its end was confirmed by the server: libcurl judged its
+    // final reply. One closed before its end was not (its data connection ends; the
+    // control connection stays).
+    if (!c->done) return Fail(kErrorInternetConnectionAborted);
+    if (c->result != CURLE_OK) return FailOperation(*c);
+    lastReply = c->replies.empty() ? std::string() : c->replies.back();
     return true;
   }
   f->ending = true;
@@ -515,7 +544,8 @@ bool FtpCloseFile(Handle* h) {
     f->Resume();
     Drive(*c, [f = f.get()] { return f->paused; });
   }
-  if (c->result != CURLE_OK) return Fail(ErrorFromCurl(c->result, c->osErrno));
+  if (c->result != CURLE_OK) return FailOperation(*c);
+  lastReply = c->replies.empty() ? std::string() : c->replies.back();
   return true;
 }
 

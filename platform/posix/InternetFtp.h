@@ -24,6 +24,10 @@ bool FtpWrite(Handle* file, const void* buffer, std::uint32_t count, std::uint32
 // completed; false when the server did not confirm it.
 bool FtpCloseFile(Handle* file);
 
+// The server's reply to the last FTP command on this thread that failed or ended a
+// transfer (InternetGetLastResponseInfoA); false when there is none.
+bool LastFtpReply(std::string* reply);
+
 // The path that name stands for on a session whose current directory is cwd:
 // absolute, '/'-separated, with "." and ".." resolved and no trailing '/'.
 std::string ResolveFtpPath(const std::string& cwd, const std::string& name);

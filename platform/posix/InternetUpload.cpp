@@ -78,6 +78,8 @@ struct Upload final : Transfer {
   bool paused = false;
   bool requestGoing = false;    // connected, the request is being sent
   bool answerStarted = false;   // the status line and headers of the final answer are in
+  std::uint32_t status = 0;     // the final answer's status and Location
+  std::string location;
 };
 
 int OnPrereq(void* userp, char*, char*, int, int) {
@@ -100,10 +102,21 @@ size_t OnRead(char* buffer, size_t size, size_t n, void* userp) {
 size_t OnHeader(char* data, size_t size, size_t n, void* userp) {
   auto* u = static_cast<Upload*>(userp);
   const size_t len = size * n;
-  if (!Trim(std::string_view(data, len)).empty()) return len;
+  const std::string_view line = Trim(std::string_view(data, len));
+  if (StartsWithNoCase(line, "http/")) {
+    u->location.clear();  // a new answer
+    return len;
+  }
+  if (!line.empty()) {
+    if (StartsWithNoCase(line, "location:")) u->location = std::string(Trim(line.substr(9)));
+    return len;
+  }
   long code = 0;
   curl_easy_getinfo(u->easy, CURLINFO_RESPONSE_CODE, &code);
-  if (code >= 200) u->answerStarted = true;  // 100 Continue and the like are interim
+  if (code >= 200) {  // 100 Continue and the like are interim
+    u->answerStarted = true;
+    u->status = static_cast<std::uint32_t>(code);
+  }
   return len;
 }
 
@@ -256,6 +269,20 @@ bool EndUpload(HInternet request) {
   Drive(*u, [u] { return u->answerStarted; });
   if (u->answerStarted) return true;
   return Fail(ErrorOf(*u, kErrorHttpInvalidServerResponse));
+}
+
+bool UploadAnswer(HInternet request, std::uint32_t infoLevel, std::string* value) {
+  Upload* u = FindUpload(request);
+  if (!u) return false;
+  if (!u->answerStarted) return Fail(kErrorHttpHeaderNotFound);
+  switch (infoLevel & 0xFFFFu) {
+    case kHttpQueryStatusCode: *value = std::to_string(u->status); return true;
+    case kHttpQueryLocation:
+      if (u->location.empty()) return Fail(kErrorHttpHeaderNotFound);
+      *value = u->location;
+      return true;
+    default: return Fail(kErrorHttpHeaderNotFound);
+  }
 }
 
 }  // namespace plat::curlnet

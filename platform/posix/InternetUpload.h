@@ -1,6 +1,6 @@
 // The HTTP upload operations of the libcurl stand-in for WinINet (InternetConnectA
 // for HTTP, HttpOpenRequestA, HttpSendRequestExA, InternetWriteFile,
-// HttpEndRequestA). Must contain only code of the POSIX internet implementation.
+// HttpEndRequestA, and HttpQueryInfoA on an upload). Must contain only code of the POSIX internet implementation.
 #pragma once
 
 #include <cstdint>
@@ -15,5 +15,8 @@ HInternet OpenUpload(HInternet connection, const std::string& verb, const std::s
 bool SendUpload(HInternet request, const InternetBuffers* buffersIn);
 bool WriteUpload(HInternet request, const void* buffer, std::uint32_t count, std::uint32_t* written);
 bool EndUpload(HInternet request);
+// HttpQueryInfoA on an upload whose answer has begun: its status
+// (kHttpQueryStatusCode) or its Location (kHttpQueryLocation), as text.
+bool UploadAnswer(HInternet request, std::uint32_t infoLevel, std::string* value);
 
 }  // namespace plat::curlnet

@@ -1,6 +1,7 @@
 // Win32 implementation of the files seam: a thin pass-through to kernel32.
 // Must contain only Win32-specific code.
 #include "platform/Files.h"
+#include "platform/SystemErrors.h"
 
 #include <windows.h>
 
@@ -223,7 +224,8 @@ class Win32Files final : public Files {
     DWORD n = ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                    FORMAT_MESSAGE_IGNORE_INSERTS,
                                nullptr, code, 0, reinterpret_cast<char*>(&buf), 0, nullptr);
-    std::string text = n ? std::string(buf, n) : "System error " + std::to_string(code);
+    std::string text = n ? std::string(buf, n) : SystemErrorMessage(code);
+    if (text.empty()) text = "System error " + std::to_string(code);
     if (buf) ::LocalFree(buf);
     while (!text.empty() && (static_cast<unsigned char>(text.back()) <= ' ' || text.back() == '.')) text.pop_back();
     return text;

@@ -12,9 +12,13 @@
 
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <set>
 #include <vector>
 
+#include "platform/win32/InternetFtp.h"
+#include "platform/win32/TimedCall.h"
 #include "platform/win32/TimedRequest.h"
 
 namespace plat {
@@ -28,17 +32,22 @@ HINTERNET H(HInternet h) {
 // How long a request may move nothing before it fails.
 constexpr DWORD kStallTimeoutMs = 30000;
 
-// Wine's WinINet passes a socket's error of an FTP transfer on as it stands; the
-// callers expect WinINet's numbers for a broken connection.
+// Wine's WinINet takes an answer that begins with no status line (no HTTP at all: a
+// server of another protocol, garbage) for HTTP/0.9 and makes one up, "HTTP/1.0 200
+// OK" and not a header more, the first line of the answer lost. No server's answer
+// is that bare; the libcurl stand-in refuses such an answer too.
+bool NoStatusLine(HINTERNET request) {
+  char raw[64] = {};
+  DWORD length = sizeof raw - 1;
+  DWORD index = 0;
+  if (!::HttpQueryInfoA(request, HTTP_QUERY_RAW_HEADERS_CRLF, raw, &length, &index)) return false;
+  return std::strcmp(raw, "HTTP/1.0 200 OK\r\n\r\n") == 0;
+}
+
+// Wine's WinINet passes a socket's error of a transfer on as it stands; the callers
+// expect WinINet's numbers for a broken connection.
 bool FailWithInternetError() {
-  switch (::GetLastError()) {
-    case WSAECONNRESET: ::SetLastError(kErrorInternetConnectionReset); break;
-    case WSAECONNABORTED:
-    case WSAENETRESET:
-    case WSAESHUTDOWN: ::SetLastError(kErrorInternetConnectionAborted); break;
-    case WSAETIMEDOUT: ::SetLastError(kErrorInternetTimeout); break;
-    default: break;
-  }
+  ::SetLastError(winftp::InternetNumberOf(::GetLastError()));
   return false;
 }
 
@@ -55,6 +64,8 @@ class Win32Internet final : public Internet {
       delete r;
       return true;
     }
+    if (winftp::IsOurs(h)) return winftp::Close(h);
+    winftp::Forget(static_cast<HINTERNET>(h));
     {
       std::lock_guard<std::mutex> guard(limitsLock_);
       limits_.erase(h);
@@ -76,13 +87,22 @@ class Win32Internet final : public Internet {
       auto it = limits_.find(internet);
       if (it != limits_.end()) limits = it->second;
     }
-    if (limits.receiveMs == 0)
-      return ::InternetOpenUrlA(H(internet), url.c_str(), headersLength ? headers : nullptr, headersLength, flags,
-                                context);
-    std::string text;
-    if (headers && headersLength)
-      text.assign(headers, headersLength == 0xFFFFFFFFu ? std::strlen(headers) : headersLength);
-    return TimedRequest::Open(H(internet), url, text, flags, limits);
+    HInternet request;
+    if (limits.receiveMs == 0) {
+      request = ::InternetOpenUrlA(H(internet), url.c_str(), headersLength ? headers : nullptr, headersLength, flags,
+                                   context);
+    } else {
+      std::string text;
+      if (headers && headersLength)
+        text.assign(headers, headersLength == 0xFFFFFFFFu ? std::strlen(headers) : headersLength);
+      request = TimedRequest::Open(H(internet), url, text, flags, limits);
+    }
+    if (request && NoStatusLine(H(request))) {
+      InternetCloseHandle(request);
+      ::SetLastError(kErrorHttpInvalidServerResponse);
+      return nullptr;
+    }
+    return request;
   }
 
   bool HttpQueryInfoA(HInternet request, std::uint32_t infoLevel, void* buffer, std::uint32_t* length,
@@ -114,6 +134,7 @@ class Win32Internet final : public Internet {
     DWORD n = 0;
     BOOL ok;
     if (TimedRequest* r = TimedRequest::From(h)) ok = r->Read(buffer, count, &n);
+    else if (winftp::IsOurs(h)) ok = winftp::Read(h, buffer, count, &n);
     else ok = ::InternetReadFile(H(h), buffer, count, &n);
     *read = n;
     return ok != 0 || FailWithInternetError();
@@ -149,8 +170,18 @@ class Win32Internet final : public Internet {
   HInternet InternetConnectA(HInternet internet, const std::string& server, std::uint16_t port,
                              const std::string& user, const std::string& password, std::uint32_t service,
                              std::uint32_t flags, std::uintptr_t context) override {
-    return ::InternetConnectA(H(internet), server.c_str(), port, user.empty() ? nullptr : user.c_str(),
-                              password.empty() ? nullptr : password.c_str(), service, flags, context);
+    const RequestLimits limits = LimitsOf(internet);
+    // An FTP connection logs on at once: its replies are waited for within the limits.
+    if (service == INTERNET_SERVICE_FTP)
+      return winftp::Connect(H(internet), server, port, user, password, flags, limits);
+    HINTERNET connection = ::InternetConnectA(H(internet), server.c_str(), port, user.empty() ? nullptr : user.c_str(),
+                                              password.empty() ? nullptr : password.c_str(), service, flags, context);
+    // The connection's requests keep the limits of the internet handle.
+    if (connection) {
+      std::lock_guard<std::mutex> guard(limitsLock_);
+      limits_[connection] = limits;
+    }
+    return connection;
   }
 
   HInternet HttpOpenRequestA(HInternet connection, const std::string& verb, const std::string& object,
@@ -161,12 +192,16 @@ class Win32Internet final : public Internet {
                                            referrer.empty() ? nullptr : referrer.c_str(),
                                            const_cast<LPCSTR*>(acceptTypes), flags, context);
     // A server that stops taking the body, or never answers it, ends the request
-    // after kStallTimeoutMs; Wine's WinINet would otherwise wait as long as the
-    // server holds the connection.
+    // after the receive limit (kStallTimeoutMs without one); Wine's WinINet would
+    // otherwise wait as long as the server holds the connection.
     if (request) {
-      DWORD timeout = kStallTimeoutMs;
+      RequestLimits limits = LimitsOf(connection);
+      if (limits.receiveMs == 0) limits.receiveMs = kStallTimeoutMs;
+      DWORD timeout = limits.receiveMs;
       ::InternetSetOptionA(request, INTERNET_OPTION_SEND_TIMEOUT, &timeout, sizeof timeout);
       ::InternetSetOptionA(request, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
+      std::lock_guard<std::mutex> guard(limitsLock_);
+      limits_[request] = limits;
     }
     return request;
   }
@@ -176,25 +211,57 @@ class Win32Internet final : public Internet {
     // The record of this target's layout: 40 bytes, as the caller says, on the
     // 32-bit program.
     static_assert(sizeof(void*) != 4 || sizeof(INTERNET_BUFFERSA) == kInternetBuffersSize);
-    INTERNET_BUFFERSA b{};
-    b.dwStructSize = sizeof b;
-    if (buffersIn) {
-      b.lpcszHeader = buffersIn->header.empty() ? nullptr : buffersIn->header.c_str();
-      b.dwHeadersLength = static_cast<DWORD>(buffersIn->header.size());
-      b.dwBufferTotal = buffersIn->bufferTotal;
-    }
-    if (!::HttpSendRequestExA(H(request), buffersIn ? &b : nullptr, nullptr, flags, context)) return false;
+    const bool withBuffers = buffersIn != nullptr;
+    const std::string header = withBuffers ? buffersIn->header : std::string();
+    const DWORD total = withBuffers ? buffersIn->bufferTotal : 0;
+    // Connecting, the TLS handshake and the request's headers, within the limits:
+    // Wine's WinINet waits for a handshake that never comes for as long as the server
+    // holds the connection.
+    const RequestLimits limits = LimitsOf(request);
+    const DWORD limit = limits.receiveMs == 0 ? INFINITE : limits.connectMs + limits.receiveMs;
+    auto sent = std::make_shared<std::pair<BOOL, DWORD>>(FALSE, 0);
+    HINTERNET raw = H(request);
+    const bool inTime = RunWithin(limit, [=] {
+      INTERNET_BUFFERSA b{};
+      b.dwStructSize = sizeof b;
+      b.lpcszHeader = header.empty() ? nullptr : header.c_str();
+      b.dwHeadersLength = static_cast<DWORD>(header.size());
+      b.dwBufferTotal = total;
+      sent->first = ::HttpSendRequestExA(raw, withBuffers ? &b : nullptr, nullptr, flags, context);
+      sent->second = ::GetLastError();
+    });
     std::lock_guard<std::mutex> lock(lock_);
-    bodies_[request] = Body{b.dwBufferTotal, 0};
+    if (!inTime) {
+      // The request is given up: it takes no body, and closing it drops its connection.
+      bodies_[request] = Body{1, 0};
+      givenUp_.insert(request);
+      ::SetLastError(kErrorInternetTimeout);
+      return false;
+    }
+    if (!sent->first) {
+      ::SetLastError(sent->second);
+      return false;
+    }
+    bodies_[request] = Body{total, 0};
     return true;
   }
 
   bool InternetWriteFile(HInternet h, const void* buffer, std::uint32_t count, std::uint32_t* written) override {
     *written = 0;
+    if (winftp::IsOurs(h)) {
+      DWORD n = 0;
+      const bool ok = winftp::Write(h, buffer, count, &n);
+      *written = n;
+      return ok;
+    }
     {
       // Bytes past the announced length would run into what the server reads as
       // the next request.
       std::lock_guard<std::mutex> lock(lock_);
+      if (givenUp_.count(h)) {
+        ::SetLastError(kErrorInternetTimeout);
+        return false;
+      }
       auto body = bodies_.find(h);
       if (body != bodies_.end() && count > body->second.announced - body->second.written) {
         ::SetLastError(kErrorInternetIncorrectHandleState);
@@ -221,6 +288,10 @@ class Win32Internet final : public Internet {
       // the rest, never gives. The request is given up instead; closing its handle
       // drops the connection (InternetCloseHandle).
       std::lock_guard<std::mutex> lock(lock_);
+      if (givenUp_.count(request)) {
+        ::SetLastError(kErrorInternetTimeout);
+        return false;
+      }
       auto body = bodies_.find(request);
       if (body != bodies_.end() && body->second.written < body->second.announced) {
         ::SetLastError(kErrorInternetConnectionAborted);
@@ -233,7 +304,7 @@ class Win32Internet final : public Internet {
     DWORD status = 0;
     DWORD length = sizeof status;
     if (!::HttpQueryInfoA(H(request), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length, nullptr) ||
-        status == 0) {
+        status == 0 || NoStatusLine(H(request))) {
       ::SetLastError(kErrorHttpInvalidServerResponse);
       return false;
     }
@@ -248,37 +319,30 @@ class Win32Internet final : public Internet {
     return true;
   }
 
+  // The FTP calls wait for the server within the connection's limits (InternetFtp.h).
   bool FtpSetCurrentDirectoryA(HInternet connection, const std::string& directory) override {
     if (Refused(directory)) return false;
-    return ::FtpSetCurrentDirectoryA(H(connection), directory.c_str()) != 0;
+    return winftp::ChangeDirectory(H(connection), directory);
   }
 
   bool FtpCreateDirectoryA(HInternet connection, const std::string& directory) override {
     if (Refused(directory)) return false;
-    return ::FtpCreateDirectoryA(H(connection), directory.c_str()) != 0;
+    return winftp::MakeDirectory(H(connection), directory);
   }
 
-  HInternet FtpFindFirstFileA(HInternet connection, const std::string& searchFile, FtpFindData* data,
-                              std::uint32_t flags, std::uintptr_t context) override {
+  HInternet FtpFindFirstFileA(HInternet connection, const std::string& searchFile, FtpFindData* data, std::uint32_t,
+                              std::uintptr_t) override {
     if (Refused(searchFile)) return nullptr;
-    WIN32_FIND_DATAA fd{};
-    HINTERNET h = ::FtpFindFirstFileA(H(connection), searchFile.c_str(), &fd, flags, context);
-    if (h && data) {
-      data->attributes = fd.dwFileAttributes;
-      data->lastWriteTime =
-          (static_cast<std::uint64_t>(fd.ftLastWriteTime.dwHighDateTime) << 32) | fd.ftLastWriteTime.dwLowDateTime;
-      data->sizeHigh = fd.nFileSizeHigh;
-      data->sizeLow = fd.nFileSizeLow;
-      data->fileName = fd.cFileName;
-    }
-    return h;
+    return winftp::Find(H(connection), searchFile, data);
   }
 
   HInternet FtpOpenFileA(HInternet connection, const std::string& fileName, std::uint32_t access,
-                         std::uint32_t flags, std::uintptr_t context) override {
+                         std::uint32_t flags, std::uintptr_t) override {
     if (Refused(fileName)) return nullptr;
-    return ::FtpOpenFileA(H(connection), fileName.c_str(), access, flags, context);
+    return winftp::Open(H(connection), fileName, access, flags);
   }
+
+  bool InternetGetLastResponseInfoA(std::string* reply) override { return winftp::LastReply(reply); }
 
   std::uint32_t GetLastError() override { return ::GetLastError(); }
 
@@ -294,9 +358,16 @@ class Win32Internet final : public Internet {
   }
 
  private:
-  // The time limits set on internet handles, for the requests opened through them.
+  // The time limits set on internet handles, for the requests opened through them,
+  // and kept for the connections and upload requests made through those.
   std::mutex limitsLock_;
   std::map<HInternet, RequestLimits> limits_;
+
+  RequestLimits LimitsOf(HInternet h) {
+    std::lock_guard<std::mutex> guard(limitsLock_);
+    auto it = limits_.find(h);
+    return it == limits_.end() ? RequestLimits{} : it->second;
+  }
 
   // The announced length of an upload's body and the bytes written so far.
   struct Body {
@@ -307,6 +378,7 @@ class Win32Internet final : public Internet {
   // Forgets an upload request; true when its body was not sent whole.
   bool Forget(HInternet h) {
     std::lock_guard<std::mutex> lock(lock_);
+    givenUp_.erase(h);
     auto body = bodies_.find(h);
     if (body == bodies_.end()) return false;
     const bool incomplete = body->second.written < body->second.announced;
@@ -316,6 +388,7 @@ class Win32Internet final : public Internet {
 
   std::mutex lock_;
   std::map<HInternet, Body> bodies_;
+  std::set<HInternet> givenUp_;  // upload requests whose start ran out of time
 };
 
 }  // namespace

@@ -7,15 +7,29 @@
 #include <set>
 #include <vector>
 
+#include "platform/win32/ByteRing.h"
+
 namespace plat {
 namespace {
 
 constexpr DWORD kRingSize = 256 * 1024;   // bytes read ahead at most
 constexpr DWORD kChunk = 64 * 1024;       // the largest single read of the thread
 
-std::mutex registryLock;
-std::set<TimedRequest*> registry;
-std::set<const void*> liveShared;  // the contexts StatusCallback may follow
+// The requests given out and the contexts StatusCallback may follow. Never
+// destroyed: a request's thread that outlived its caller may still reach them
+// while the program exits.
+struct Registry {
+  std::mutex lock;
+  std::set<TimedRequest*> requests;
+  std::set<const void*> liveShared;
+};
+Registry& registry() {
+  static Registry* r = new Registry;
+  return *r;
+}
+
+// How long a caller that lets go waits for the thread to close its request.
+constexpr DWORD kCloseWaitMs = 5000;
 
 DWORD WINAPI RequestThread(void* p);
 void CALLBACK StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, void*, DWORD);
@@ -36,14 +50,15 @@ struct TimedRequest::Shared {
     InitializeCriticalSection(&lock);
     changed = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     room = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    std::lock_guard<std::mutex> guard(registryLock);
-    liveShared.insert(this);
+    std::lock_guard<std::mutex> guard(registry().lock);
+    registry().liveShared.insert(this);
   }
   ~Shared() {
     {
-      std::lock_guard<std::mutex> guard(registryLock);
-      liveShared.erase(this);
+      std::lock_guard<std::mutex> guard(registry().lock);
+      registry().liveShared.erase(this);
     }
+    if (thread) CloseHandle(thread);
     CloseHandle(changed);
     CloseHandle(room);
     DeleteCriticalSection(&lock);
@@ -63,26 +78,16 @@ struct TimedRequest::Shared {
   bool opened = false;
   HINTERNET raw = nullptr;
   DWORD openError = 0;
-  std::vector<char> ring = std::vector<char>(kRingSize);
-  DWORD head = 0;  // first unread byte
-  DWORD size = 0;  // unread bytes
+  ByteRing ring{kRingSize};  // the bytes read ahead and not read by the caller yet
   bool ended = false;
   DWORD readError = 0;    // the body ended with this failure
   bool timedOut = false;  // the caller waited in vain: every later call fails
   bool released = false;
+  HANDLE thread = nullptr;  // the request's thread, waited for when the caller lets go
   DWORD receiveMs = 0;
 
   void Thread();
-  void Store(const char* data, DWORD n);
 };
-
-void TimedRequest::Shared::Store(const char* data, DWORD n) {
-  const DWORD tail = (head + size) % kRingSize;
-  const DWORD first = std::min(n, kRingSize - tail);
-  std::memcpy(ring.data() + tail, data, first);
-  std::memcpy(ring.data(), data + first, n - first);
-  size += n;
-}
 
 void TimedRequest::Shared::Thread() {
   HINTERNET h = ::InternetOpenUrlA(internet, url.c_str(), headers.empty() ? nullptr : headers.c_str(),
@@ -101,12 +106,12 @@ void TimedRequest::Shared::Thread() {
   bool reading = !gone;
   while (reading) {
     EnterCriticalSection(&lock);
-    while (size == kRingSize && !released) {
+    while (ring.Room() == 0 && !released) {
       LeaveCriticalSection(&lock);
       WaitForSingleObject(room, INFINITE);
       EnterCriticalSection(&lock);
     }
-    const DWORD space = kRingSize - size;
+    const DWORD space = ring.Room();
     reading = !released;
     LeaveCriticalSection(&lock);
     if (!reading) break;
@@ -122,7 +127,7 @@ void TimedRequest::Shared::Thread() {
       readError = ok ? 0 : (failure ? failure : ERROR_INTERNET_CONNECTION_ABORTED);
       reading = false;
     } else {
-      Store(chunk.data(), got);
+      ring.Put(chunk.data(), got);
     }
     SetEvent(changed);
     LeaveCriticalSection(&lock);
@@ -160,10 +165,9 @@ TimedRequest* TimedRequest::Open(HINTERNET internet, const std::string& url, con
     SetLastError(e);
     return nullptr;
   }
-  CloseHandle(thread);
-
   const DWORD start = GetTickCount();
   EnterCriticalSection(&s->lock);
+  s->thread = thread;
   while (!s->opened) {
     const DWORD left = limits.receiveMs == 0 ? INFINITE
                        : s->sent             ? Remaining(limits.receiveMs, s->sentTick)
@@ -190,26 +194,33 @@ TimedRequest* TimedRequest::Open(HINTERNET internet, const std::string& url, con
     return nullptr;
   }
   auto* request = new TimedRequest(std::move(s));
-  std::lock_guard<std::mutex> guard(registryLock);
-  registry.insert(request);
+  std::lock_guard<std::mutex> guard(registry().lock);
+  registry().requests.insert(request);
   return request;
 }
 
 TimedRequest* TimedRequest::From(void* handle) {
   auto* p = static_cast<TimedRequest*>(handle);
-  std::lock_guard<std::mutex> guard(registryLock);
-  return registry.count(p) ? p : nullptr;
+  std::lock_guard<std::mutex> guard(registry().lock);
+  return registry().requests.count(p) ? p : nullptr;
 }
 
 TimedRequest::~TimedRequest() {
   {
-    std::lock_guard<std::mutex> guard(registryLock);
-    registry.erase(this);
+    std::lock_guard<std::mutex> guard(registry().lock);
+    registry().requests.erase(this);
   }
-  EnterCriticalSection(&s_->lock);
-  s_->released = true;
-  SetEvent(s_->room);
-  LeaveCriticalSection(&s_->lock);
+  // The thread closes the request and ends once its current call returns: it is
+  // waited for (a while), so that nothing of it runs on when the caller goes on and
+  // the program may end. One whose network went silent (the caller waited in vain)
+  // is left to end by itself.
+  Shared& s = *s_;
+  EnterCriticalSection(&s.lock);
+  s.released = true;
+  SetEvent(s.room);
+  const bool silent = s.timedOut;
+  LeaveCriticalSection(&s.lock);
+  if (!silent) WaitForSingleObject(s.thread, kCloseWaitMs);
 }
 
 HINTERNET TimedRequest::Raw() const { return s_->raw; }
@@ -225,7 +236,7 @@ bool TimedRequest::QueryAvailable(DWORD* available) {
   Shared& s = *s_;
   EnterCriticalSection(&s.lock);
   const DWORD start = GetTickCount();
-  while (s.size == 0 && !s.ended && !s.timedOut) {
+  while (s.ring.Size() == 0 && !s.ended && !s.timedOut) {
     const DWORD left = Remaining(s.receiveMs, start);
     if (left == 0) {
       // No byte within the limit: the request has failed, now and for every later call.
@@ -236,7 +247,7 @@ bool TimedRequest::QueryAvailable(DWORD* available) {
     WaitForSingleObject(s.changed, left);
     EnterCriticalSection(&s.lock);
   }
-  const DWORD size = s.timedOut ? 0 : s.size;
+  const DWORD size = s.timedOut ? 0 : s.ring.Size();
   const DWORD error = s.timedOut ? ERROR_INTERNET_TIMEOUT : s.readError;
   LeaveCriticalSection(&s.lock);
   if (size == 0 && error != 0) {
@@ -261,12 +272,7 @@ bool TimedRequest::Read(void* buffer, DWORD count, DWORD* read) {
     }
     if (available == 0) break;
     EnterCriticalSection(&s.lock);
-    const DWORD n = std::min(count - *read, s.size);
-    const DWORD first = std::min(n, kRingSize - s.head);
-    std::memcpy(out + *read, s.ring.data() + s.head, first);
-    std::memcpy(out + *read + first, s.ring.data(), n - first);
-    s.head = (s.head + n) % kRingSize;
-    s.size -= n;
+    const DWORD n = s.ring.Take(out + *read, count - *read);
     SetEvent(s.room);
     LeaveCriticalSection(&s.lock);
     *read += n;
@@ -280,10 +286,9 @@ namespace {
 // is alive (the thread holds it).
 void CALLBACK StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, void*, DWORD) {
   if (status != INTERNET_STATUS_REQUEST_SENT || context == 0) return;
-  {
-    std::lock_guard<std::mutex> guard(registryLock);
-    if (!liveShared.count(reinterpret_cast<const void*>(context))) return;
-  }
+  // The registry stays locked while the state is used: it cannot be destroyed meanwhile.
+  std::lock_guard<std::mutex> guard(registry().lock);
+  if (!registry().liveShared.count(reinterpret_cast<const void*>(context))) return;
   auto* s = reinterpret_cast<TimedRequest::Shared*>(context);
   EnterCriticalSection(&s->lock);
   if (!s->opened) {

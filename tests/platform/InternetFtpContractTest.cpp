@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <ctime>
 
+#include "platform/Clock.h"
 #include "platform/Internet.h"
 #include "tests/support/FtpServer.h"
 #include "tests/support/TestSupport.h"
@@ -175,6 +176,68 @@ TEST_F(InternetFtp, FailuresComeBackAsWinInetNumbers) {
   // known, so the lease port's neighbour below 1024 stands in (nothing listens there).
   EXPECT_EQ(Connect("", "", true, 9), nullptr);
   EXPECT_EQ(internet().GetLastError(), kErrorInternetCannotConnect);
+}
+
+// The server's last word counts: closing a file reads its final reply, and a
+// transfer it did not confirm fails the close with its reply; SIZE is 64 bits wide;
+// a silent data connection or a reply without end fails within the receive limit.
+TEST_F(InternetFtp, TheServersLastWordAndTheLimitsCount) {
+  const std::string data = Pattern(50000);
+  server_->AddFile("big.bin", data);
+  server_->SetRule("/big.bin", "size", std::to_string((1ull << 32) + 10));
+  server_->AddFile("refused.bin", data);
+  server_->SetRule("/refused.bin", "hide", "1");
+  server_->SetRule("/refused.bin", "reply", "451");
+  server_->SetRule("/stored.bin", "reply", "550");
+  server_->SetRule("/silent.bin", "stall", "0");
+  server_->AddFile("silent.bin", data);
+  const std::uint32_t limit = 1500;
+  internet().InternetSetOptionA(session_, kInternetOptionReceiveTimeout, &limit, sizeof limit);
+  internet().InternetSetOptionA(session_, kInternetOptionConnectTimeout, &limit, sizeof limit);
+  ASSERT_NE(Connect(FtpServer::User(), FtpServer::Password(), true), nullptr) << internet().GetLastError();
+
+  FtpFindData found;
+  HInternet search = internet().FtpFindFirstFileA(connection_, "big.bin", &found, 0, 0);
+  ASSERT_NE(search, nullptr) << internet().GetLastError();
+  internet().InternetCloseHandle(search);
+  EXPECT_TRUE(found.sizeKnown);
+  EXPECT_EQ(found.sizeHigh, 1u);
+  EXPECT_EQ(found.sizeLow, 10u);
+
+  // All the data, then 451: the close tells, with the server's reply.
+  std::string reply;
+  HInternet f = internet().FtpOpenFileA(connection_, "refused.bin", kGenericRead, kInternetFlagTransferBinary, 0);
+  ASSERT_NE(f, nullptr) << internet().GetLastError();
+  char block[4096];
+  std::uint32_t n = 0;
+  std::size_t got = 0;
+  while (internet().InternetReadFile(f, block, sizeof block, &n) && n != 0) got += n;
+  EXPECT_EQ(got, data.size());
+  EXPECT_FALSE(internet().InternetCloseHandle(f));
+  EXPECT_EQ(internet().GetLastError(), kErrorInternetExtendedError);
+  EXPECT_TRUE(internet().InternetGetLastResponseInfoA(&reply));
+  EXPECT_TRUE(reply.starts_with("451")) << reply;
+
+  EXPECT_FALSE(WriteAll("stored.bin", data));
+  EXPECT_EQ(internet().GetLastError(), kErrorInternetExtendedError);
+  EXPECT_TRUE(internet().InternetGetLastResponseInfoA(&reply));
+  EXPECT_TRUE(reply.starts_with("550")) << reply;
+
+  // A data connection that stays open and silent.
+  f = internet().FtpOpenFileA(connection_, "silent.bin", kGenericRead, kInternetFlagTransferBinary, 0);
+  ASSERT_NE(f, nullptr) << internet().GetLastError();
+  const std::uint32_t start = plat::sysClock().GetTickCount();
+  EXPECT_FALSE(internet().InternetReadFile(f, block, sizeof block, &n));
+  EXPECT_EQ(internet().GetLastError(), kErrorInternetTimeout);
+  EXPECT_LT(plat::sysClock().GetTickCount() - start, 20000u);
+  internet().InternetCloseHandle(f);
+  internet().InternetCloseHandle(connection_);
+  connection_ = nullptr;
+
+  // A logon reply whose lines never end.
+  server_->SetRule("*", "endless_logon", "1");
+  EXPECT_EQ(Connect(FtpServer::User(), FtpServer::Password(), true), nullptr);
+  EXPECT_EQ(internet().GetLastError(), kErrorInternetTimeout);
 }
 
 // A data connection that drops in the middle never passes for the whole file: the

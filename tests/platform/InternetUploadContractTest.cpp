@@ -3,6 +3,8 @@
 // under Wine).
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "platform/Internet.h"
 #include "tests/support/HttpServer.h"
 #include "tests/support/TestSupport.h"
@@ -106,6 +108,32 @@ TEST_F(InternetUpload, TheBodyArrivesWholeWithItsAnnouncedLength) {
     EXPECT_EQ(log[0].bodyLength, static_cast<long long>(c.size));
     server_->ClearLog();
   }
+}
+
+// A redirect is the upload's answer: the request ends with it, its status and
+// Location can be read, and nothing is sent again.
+TEST_F(InternetUpload, ARedirectIsTheAnswerAndIsNotFollowed) {
+  server_->SetRule("/moved.bin", "redirect", "/new.bin");
+  server_->SetRule("/moved.bin", "redirect_status", "307");
+  const std::string body = Pattern(5000);
+  ASSERT_TRUE(Start("PUT", "/moved.bin", static_cast<std::uint32_t>(body.size()), 0,
+                    kInternetFlagNoCacheWrite | kInternetFlagNoAutoRedirect));
+  EXPECT_TRUE(Write(body));
+  EXPECT_TRUE(End()) << internet().GetLastError();
+  std::uint32_t status = 0;
+  std::uint32_t length = sizeof status;
+  std::uint32_t index = 0;
+  EXPECT_TRUE(internet().HttpQueryInfoA(request_, kHttpQueryStatusCode | kHttpQueryFlagNumber, &status, &length,
+                                        &index));
+  EXPECT_EQ(status, 307u);
+  char location[64] = {};
+  length = sizeof location;
+  index = 0;
+  EXPECT_TRUE(internet().HttpQueryInfoA(request_, kHttpQueryLocation, location, &length, &index));
+  EXPECT_EQ(std::string(location, length), "/new.bin");
+  EXPECT_EQ(server_->Requests().size(), 1u);
+  EXPECT_FALSE(std::filesystem::exists(server_->LocalPath("new.bin")));
+  server_->ClearRules("/moved.bin");
 }
 
 TEST_F(InternetUpload, AServerThatCannotBeReachedFailsTheStart) {

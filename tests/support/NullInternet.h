@@ -53,6 +53,7 @@ class NullInternet : public plat::Internet {
                                std::uintptr_t) override {
     return nullptr;
   }
+  bool InternetGetLastResponseInfoA(std::string*) override { return false; }
   std::uint32_t GetLastError() override { return plat::kErrorInternetCannotConnect; }
   std::string FormatMessageText(std::uint32_t) override { return {}; }
 };

@@ -30,13 +30,17 @@ options of a file under its path as a client names it from the root
     mtime=YYYYMMDDHHMMSS  listings and MDTM report this time (UTC)
     drop=N          RETR: send N bytes, then close the data connection;
                     STOR: take N bytes, then reset the data connection.
-                    Either way the reply is "426 ..." unless reply=226 is given too
-    reply=226       with drop: claim the transfer complete all the same
+                    Either way the reply is "426 ..." unless reply= says otherwise
+    reply=NNN       the final reply of RETR or STOR, whatever came through the data
+                    connection: 226 claims a dropped transfer complete, 426, 451 or
+                    550 refuse a whole one after the fact
+    refuse=NNN      RETR and STOR are answered NNN at once; no data moves
     stall=N         RETR: send N bytes, then nothing more; STOR: take N bytes,
                     then read nothing more. The data connection stays open
     sink=1          STOR keeps nothing (the log still counts the bytes)
   for the server ("*"):
     refuse_logon=1  every logon is refused with 530
+    endless_logon=1 the logon is answered with "230-" lines that never end
     delay=SECONDS   every command is answered this late
     delay_CMD=SECONDS  the command CMD (CWD, RETR, ...) is answered this late
 
@@ -65,6 +69,13 @@ from pyftpdlib.handlers import DTPHandler, FTPHandler
 from pyftpdlib.servers import FTPServer
 
 PERMS = "elradfmwMT"
+REPLY_TEXTS = {"226": "Transfer complete.", "426": "Connection closed; transfer aborted.",
+               "451": "Requested action aborted: local error in processing.",
+               "550": "Requested action not taken.", "552": "Exceeded storage allocation."}
+
+
+def reply_line(code):
+    return "%s %s" % (code, REPLY_TEXTS.get(code, "Transfer ended."))
 
 
 class Config:
@@ -186,6 +197,7 @@ class RuledDTP(DTPHandler):
 
     def __init__(self, sock, cmd_channel):
         self.forced_reply = None
+        self.final_reply = None
         self.stalled = False
         self.limit = None
         self.mode = None
@@ -200,8 +212,9 @@ class RuledDTP(DTPHandler):
         for mode in ("drop", "stall"):
             if mode in r:
                 self.limit, self.mode = int(r[mode]), mode
-        self.reply = ("226 Transfer complete." if r.get("reply") == "226"
-                      else "426 Connection closed; transfer aborted.")
+        self.reply = reply_line(r.get("reply", "426"))
+        # A final reply of the rules' own, for a transfer that is not cut short too.
+        self.final_reply = reply_line(r["reply"]) if "reply" in r else None
 
     def stall(self):
         self.stalled = True
@@ -255,6 +268,8 @@ class RuledDTP(DTPHandler):
         super().handle_close()
 
     def close(self):
+        if not self._closed and self.final_reply and self._resp:
+            self._resp = (self.final_reply, lambda *a: None)
         if not self._closed and self.cmd is not None:
             write_log({"session": self.cmd_channel.session, "event": "transfer", "cmd": self.cmd,
                        "path": self.path, "bytes": self.get_transmitted_bytes(),
@@ -282,7 +297,23 @@ class Handler(FTPHandler):
         write_log({"session": self.session, "event": "connect"})
 
     def on_disconnect(self):
+        if getattr(self, "flood", None) is not None:
+            self.flood.cancel()
         write_log({"session": self.session, "event": "disconnect"})
+
+    def ftp_PASS(self, line):
+        if server_rules().get("endless_logon") != "1":
+            return super().ftp_PASS(line)
+        # A reply that never ends: a client that waits for its last line waits for ever.
+        self.push("230-Welcome.\r\n")
+        self.flood = self.ioloop.call_every(0.05, lambda: self.push("230-Still welcome.\r\n"),
+                                            _errback=self.handle_error)
+
+    def refused(self, ftp_path):
+        code = rules_for(ftp_path).get("refuse")
+        if code:
+            self.respond(reply_line(code))
+        return bool(code)
 
     def pre_process_command(self, line, cmd, arg):
         write_log({"session": self.session, "cmd": cmd, "arg": arg})
@@ -296,11 +327,15 @@ class Handler(FTPHandler):
 
     def ftp_RETR(self, file):
         ftp_path = self.fs.fs2ftp(file)
+        if self.refused(ftp_path):
+            return
         self.transfer_rules = (ftp_path, rules_for(ftp_path))
         return super().ftp_RETR(file)
 
     def ftp_STOR(self, file, mode="w"):
         ftp_path = self.fs.fs2ftp(file)
+        if self.refused(ftp_path):
+            return
         self.transfer_rules = (ftp_path, rules_for(ftp_path))
         return super().ftp_STOR(file, mode)
 

@@ -53,6 +53,8 @@ URL with its page):
     delay=SECONDS   wait before answering
     slow=SECONDS    wait this long before every piece of 16384 body bytes
     redirect=URL    answer 302 with Location URL (a path or a full URL)
+    redirect_status=N  the status of that answer instead of 302 (307, 308)
+    garbage=TEXT    answer TEXT, which is no HTTP at all, and close the connection
     close=1         close the connection after the answer
   GET and HEAD only:
     etag=TEXT       send this ETag (give the quotes: "v1"); etag=auto derives one
@@ -266,8 +268,13 @@ class Handler(BaseHTTPRequestHandler):
         if not self.authorized(options):
             self.simple(401, "authorization required\n", [("WWW-Authenticate", 'Basic realm="nolt"')], close)
             return True
+        if "garbage" in options:
+            self.wfile.write(options["garbage"].encode("utf-8"))
+            self.close_connection = True
+            return True
         if "redirect" in options:
-            self.simple(302, "moved\n", [("Location", options["redirect"])], close)
+            status = int(options.get("redirect_status", "302"))
+            self.simple(status, "moved\n", [("Location", options["redirect"])], close)
             return True
         if "status" in options:
             status = int(options["status"])

@@ -13,11 +13,12 @@ namespace {
 TEST(CommandLine, OptionsComeFirstAndItemsTakeTwoArgumentsEach) {
   CommandLine c;
   std::string error;
-  ASSERT_TRUE(ParseCommandLine({"--show", "--passive", "--newer-only", "--proxy", "p:3128", "get", "http://h/a", "d",
-                                "put", "http://h/b", "f"},
+  ASSERT_TRUE(ParseCommandLine({"--show", "--passive", "--newer-only", "--proxy", "p:3128", "--timeout", "5", "get",
+                                "http://h/a", "d", "put", "http://h/b", "f"},
                                &c, &error));
   EXPECT_TRUE(c.show && c.passive && c.newerOnly);
   EXPECT_EQ(c.proxy, "p:3128");
+  EXPECT_EQ(c.timeoutSeconds, 5u);
   ASSERT_EQ(c.items.size(), 2u);
   EXPECT_EQ(c.items[1].word, "put");
   EXPECT_EQ(c.items[1].second, "f");
@@ -29,6 +30,9 @@ TEST(CommandLine, OptionsComeFirstAndItemsTakeTwoArgumentsEach) {
       {"get", "http://h/a", "d", "put"},
       {"fetch", "a", "b"},
       {"--proxy"},
+      {"--timeout", "0", "get", "http://h/a", "d"},
+      {"--timeout", "1s", "get", "http://h/a", "d"},
+      {"--timeout"},
       {"get", "http://h/a", "d", "--show"},
   };
   for (const auto& args : wrong) {

@@ -80,6 +80,7 @@ class RecordingInternet : public plat::Internet {
                                std::uintptr_t x) override {
     return sys().FtpOpenFileA(c, n, a, f, x);
   }
+  bool InternetGetLastResponseInfoA(std::string* reply) override { return sys().InternetGetLastResponseInfoA(reply); }
   std::uint32_t GetLastError() override { return sys().GetLastError(); }
   std::string FormatMessageText(std::uint32_t code) override { return sys().FormatMessageText(code); }
 
@@ -278,7 +279,8 @@ TEST_F(FtpTransfer, UploadFailures) {
   TWebCopyItem& reset = Upload(dir.File("big.bin"), "/");
   // The parent is missing too: no directory is made, nothing is reported.
   TWebCopyItem& deep = Upload(dir.File("x.bin"), "/no/such");
-  // A missing local file is found out after the remote file was opened.
+  // A missing local file is found out before anything is sent: no remote file is emptied.
+  server_->AddFile("gone.bin", "kept");
   TWebCopyItem& gone = Upload(dir.File("gone.bin"), "/");
   wc.Execute();
   EXPECT_FALSE(reset.Success);
@@ -291,7 +293,8 @@ TEST_F(FtpTransfer, UploadFailures) {
                                             "ErrorInfo 1 Cannot open target file " + dir.File("gone.bin"),
                                             "FileDone 2", "CopyDone"}))
       << events.Text();
-  EXPECT_EQ(server_->Count("STOR"), 2);
+  EXPECT_EQ(server_->Count("STOR"), 1);
+  EXPECT_EQ(ReadFile(server_->LocalPath("gone.bin")), "kept");
 }
 
 }  // namespace

@@ -188,14 +188,59 @@ TEST_F(HttpDownloadFake, ErrorStatusesAreReportedWithoutPrompting) {
   EXPECT_TRUE(ListDir(dir.path()).empty());
 }
 
-TEST_F(HttpDownloadFake, AnUnknownStatusCountsAsSuccess) {
+// What would break a line of the request is refused before anything is sent; a
+// target name with a control byte (taken from a URL, or given) is never created.
+TEST_F(HttpDownloadFake, ControlBytesNeverReachTheServerOrTheFileSystem) {
+  struct Case {
+    const char* name;
+    std::string url;
+    std::string user;
+    std::string password;
+    std::string targetName;
+    std::string error;  // the first error event
+    int opens;          // InternetOpenUrlA calls made
+  };
+  const Case cases[] = {
+      {"a line break in the URL", "http://host/a\r\nX-Evil: 1", "", "", "", "Error 12005", 0},
+      {"a NUL in the URL", std::string("http://host/a\0b", 15), "", "", "", "Error 12005", 0},
+      {"a line break in the user name", "http://host/a.cab", "u\r\nX: 1", "pw", "", "Error 12013", 0},
+      {"a NUL in the password", "http://host/a.cab", "u", std::string("p\0w", 3), "", "Error 12014", 0},
+      {"a line break in the target name", "http://host/a.cab", "", "", "a\r\nb.cab", "Error 3", 1},
+      {"another control byte in the target name", "http://host/a.cab", "", "", "a\x01" "b.cab", "Error 3", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    net.opens.clear();
+    net.script = {Ok("data", 4)};
+    events.lines.clear();
+    wc.Items.Clear();
+    TWebCopyItem& item = AddItem(c.url);
+    item.HTTPUserID = c.user;
+    item.HTTPPassword = c.password;
+    item.TargetFilename = c.targetName;
+    wc.Execute();
+    EXPECT_FALSE(wc.Items[0].Success);
+    ASSERT_GE(events.lines.size(), 2u);
+    EXPECT_EQ(events.lines[1], c.error);
+    EXPECT_EQ(static_cast<int>(net.opens.size()), c.opens);
+    EXPECT_EQ(net.openRequests, 0);
+    EXPECT_TRUE(ListDir(dir.path()).empty());
+  }
+}
+
+// An answer without a status line is no HTTP (Wine's WinINet opens such an answer
+// with no status): it is refused, and nothing is written.
+TEST_F(HttpDownloadFake, AnAnswerWithoutAStatusIsRefused) {
   AddItem("http://host/a.cab");
+  WriteFile(Target("a.cab"), "old");
   FakeResponse r = Ok("data", 4);
   r.statusFails = true;
   net.script = {r};
   wc.Execute();
-  EXPECT_TRUE(wc.Items[0].Success);
-  EXPECT_EQ(ReadFile(Target("a.cab")), "data");
+  EXPECT_FALSE(wc.Items[0].Success);
+  EXPECT_TRUE(events.Has("Error 12152"));
+  EXPECT_EQ(ReadFile(Target("a.cab")), "old");
+  EXPECT_EQ(net.openRequests, 0);
 }
 
 TEST_F(HttpDownloadFake, ProxyCredentialsGoIntoTheRequestedUrl) {

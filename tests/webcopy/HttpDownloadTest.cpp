@@ -200,7 +200,7 @@ TEST_F(HttpDownload, ADroppedConnectionLeavesThePreviousFile) {
   EXPECT_EQ(ReadFile(Target("a.cab")), "previous");
   EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"a.cab"});
   EXPECT_TRUE(events.Has("Error " + std::to_string(code)));
-  EXPECT_EQ(text, InternetErrorText(static_cast<std::uint32_t>(code)));
+  EXPECT_EQ(text, FailureText(static_cast<std::uint32_t>(code)));
 #ifndef _WIN32
   EXPECT_EQ(code, 12030);  // ERROR_INTERNET_CONNECTION_ABORTED
 #else
@@ -323,7 +323,7 @@ TEST_F(HttpDownload, StalledAndCrawlingServersEndTheItemAndTheRunGoesOn) {
     wc.Execute();
     EXPECT_FALSE(bad.Success);
     EXPECT_TRUE(events.Has("Error 12002")) << events.Text();
-    EXPECT_TRUE(events.Has("ErrorInfo 12002 " + InternetErrorText(12002))) << events.Text();
+    EXPECT_TRUE(events.Has("ErrorInfo 12002 " + FailureText(12002))) << events.Text();
     EXPECT_TRUE(good.Success);
     ASSERT_EQ(starts.size(), 2u);
     const double seconds = std::chrono::duration<double>(starts[1] - starts[0]).count();

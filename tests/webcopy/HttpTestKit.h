@@ -177,6 +177,7 @@ class FakeInternet : public NullInternet {
     char line[96];
     std::snprintf(line, sizeof line, "HttpQueryInfoA 0x%08X len %u index %u", level, *length, index ? *index : 99u);
     calls.push_back(line);
+    if (h == &upload_) return UploadAnswer(level, buffer, length);
     const FakeResponse& r = static_cast<Request*>(h)->response;
     switch (level) {
       case plat::kHttpQueryStatusCode | plat::kHttpQueryFlagNumber:
@@ -242,6 +243,8 @@ class FakeInternet : public NullInternet {
     int failWrite = 0;            // the 1-based InternetWriteFile that fails, 0 for none
     std::uint32_t writeError = plat::kErrorInternetConnectionReset;
     std::uint32_t endError = 0;   // HttpEndRequestA fails with it when not 0
+    std::uint32_t status = 201;   // the answer's status
+    std::string location;         // its Location, absent when empty
   };
   UploadScript uploadScript;
   int openUploadHandles = 0;      // connections and upload requests not closed yet
@@ -311,6 +314,14 @@ class FakeInternet : public NullInternet {
     FakeResponse response;
     std::size_t offset;
   };
+  bool UploadAnswer(std::uint32_t level, void* buffer, std::uint32_t* length) {
+    if (level == (plat::kHttpQueryStatusCode | plat::kHttpQueryFlagNumber)) {
+      std::memcpy(buffer, &uploadScript.status, 4);
+      return true;
+    }
+    if (level == plat::kHttpQueryLocation) return Text(uploadScript.location, buffer, length);
+    return Fail(12150);
+  }
   bool Fail(std::uint32_t code) {
     lastError_ = code;
     return false;

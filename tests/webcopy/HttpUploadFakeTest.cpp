@@ -63,10 +63,11 @@ TEST_F(HttpUploadFake, SendsTwoFullBlocksAndAnEmptyOneFor8192Bytes) {
   EXPECT_EQ(UploadCalls(), (std::vector<std::string>{
                                "InternetSetOptionA 2 30000", "InternetSetOptionA 6 30000",
                                "InternetSetOptionA 5 30000", "InternetConnectA session host 80 '' '' 3 0x0 0",
-                               "HttpOpenRequestA connection PUT /dir/up.bin '' '' null 0x04000000 0",
+                               "HttpOpenRequestA connection PUT /dir/up.bin '' '' null 0x04200000 0",
                                "HttpSendRequestExA upload size 40 total 8192 header '' 0x8 0",
                                "InternetWriteFile 4096", "InternetWriteFile 4096", "InternetWriteFile 0",
-                               "HttpEndRequestA upload 0 0", "InternetCloseHandle upload",
+                               "HttpEndRequestA upload 0 0", "HttpQueryInfoA 0x20000013 len 4 index 0",
+                               "InternetCloseHandle upload",
                                "InternetCloseHandle connection"}));
   EXPECT_TRUE(item.Success);
   EXPECT_EQ(events.Text(), "FileStart 0\nFileDone 0\nCopyDone\n");
@@ -88,14 +89,15 @@ TEST_F(HttpUploadFake, ConnectsToThePortAndSchemeTheUrlNames) {
     std::uint32_t flags;
   };
   const Case cases[] = {
-      {"http://host/up.bin", "host 80", "/up.bin", 0x04000000},
-      {"http://host:8080/a/up.bin?x=1", "host 8080", "/a/up.bin?x=1", 0x04000000},
-      {"https://host/up.bin", "host 443", "/up.bin", 0x04800000},
-      {"HTTPS://host:8443/up.bin", "host 8443", "/up.bin", 0x04800000},
-      {"http://user:pw@host:81/up.bin", "host 81", "/up.bin", 0x04000000},
-      {"http://[::1]:99/up.bin", "::1 99", "/up.bin", 0x04000000},
-      // Without a path the host text is the object, as the server then receives it.
-      {"http://host", "host 80", "host", 0x04000000},
+      {"http://host/up.bin", "host 80", "/up.bin", 0x04200000},
+      {"http://host:8080/a/up.bin?x=1", "host 8080", "/a/up.bin?x=1", 0x04200000},
+      {"https://host/up.bin", "host 443", "/up.bin", 0x04A00000},
+      {"HTTPS://host:8443/up.bin", "host 8443", "/up.bin", 0x04A00000},
+      {"http://user:pw@host:81/up.bin", "host 81", "/up.bin", 0x04200000},
+      {"http://[::1]:99/up.bin", "::1 99", "/up.bin", 0x04200000},
+      // Without a path the object is the root.
+      {"http://host", "host 80", "/", 0x04200000},
+      {"http://host:8080", "host 8080", "/", 0x04200000},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.url);
@@ -132,11 +134,23 @@ TEST_F(HttpUploadFake, FailuresAreReportedAndCountedByTheBytesThatWentOut) {
        "Error 6\nErrorInfo 6 Cannot connect to server host\n", 0},
       {"a port that is no number", Script{}, "http://host:99999/a", false,
        "Error 6\nErrorInfo 6 Cannot connect to server host:99999\n", 0},
-      // The request is still ended after a failed write, and may report a second error.
+      // The request is still ended after a failed write; the item reports one error.
       {"a failed write", Script{.failWrite = 2, .endError = 12030}, "http://host/a", false,
-       "Error 12031\nErrorInfo 12031 text of 12031\nError 12030\nErrorInfo 12030 text of 12030\n", 2},
+       "Error 12031\nErrorInfo 12031 text of 12031\n", 2},
       {"a request that cannot be ended", Script{.endError = 12152}, "http://host/a", false,
        "Error 12152\nErrorInfo 12152 text of 12152\n", 3},
+      // A redirect is not followed: the file was not stored where it was sent.
+      {"a redirect", Script{.status = 307, .location = "http://other/b"}, "http://host/a", false,
+       "Error 307\nErrorInfo 307 The server redirected the upload (http status 307) to http://other/b; it was not "
+       "sent again\n", 3},
+      {"a redirect without a location", Script{.status = 302}, "http://host/a", false,
+       "Error 302\nErrorInfo 302 The server redirected the upload (http status 302) to no location; it was not sent "
+       "again\n", 3},
+      // Any other answer counts by the bytes that went out.
+      {"an error status", Script{.status = 500}, "http://host/a", true, "", 3},
+      // Neither line breaks in the URL nor in the path reach the seam.
+      {"a line break in the URL", Script{}, "http://host/a\r\nX-Evil: 1", false,
+       "Error 12005\nErrorInfo 12005 text of 12005\n", 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

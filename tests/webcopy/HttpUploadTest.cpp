@@ -53,7 +53,8 @@ class HttpUpload : public ::testing::Test {
     // Every error passes through OnError and OnErrorInfo with the same code and its text.
     wc.OnErrorInfo = [this](TObject*, int code, const std::string& text) {
       events.Add("ErrorInfo " + std::to_string(code));
-      EXPECT_EQ(text, InternetErrorText(static_cast<std::uint32_t>(code)));
+      EXPECT_EQ(text, FailureText(static_cast<std::uint32_t>(code)));
+      EXPECT_FALSE(text.empty());
       errorCode = code;
     };
     wc.OnCopyProgress = [this](TObject*, int, std::uint32_t, std::uint32_t) {

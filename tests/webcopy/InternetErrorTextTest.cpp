@@ -3,9 +3,7 @@
 
 #include "webcopy/WcHelpers.h"
 
-#ifndef _WIN32
-#include "platform/posix/InternetErrors.h"
-#endif
+#include "platform/InternetErrors.h"
 
 namespace nolt {
 namespace {
@@ -31,7 +29,6 @@ TEST(InternetErrorText, IsEmptyForNumbersTheLibraryDoesNotKnow) {
   EXPECT_EQ(InternetErrorText(0xFFFFFFFFu), "");
 }
 
-#ifndef _WIN32
 // Every text of the table reads like a formatted system message.
 TEST(InternetErrorMessages, AreSingleLinesEndingInCrLf) {
   int known = 0;
@@ -52,7 +49,18 @@ TEST(InternetErrorMessages, AreSingleLinesEndingInCrLf) {
   EXPECT_GE(known, 70);
   EXPECT_EQ(plat::InternetErrorMessage(12035), "");
 }
-#endif
+
+// Every number a transfer can report comes with words of its own, on both targets:
+// the WinINet numbers for which the loaded library has no text (Wine's lacks some),
+// and the system's numbers that the seams report.
+TEST(FailureText, EveryNumberATransferReportsHasWords) {
+  for (std::uint32_t code : {12002u, 12003u, 12005u, 12007u, 12013u, 12014u, 12029u, 12030u, 12031u, 12110u, 12152u,
+                             12153u, 12157u, 2u, 3u, 5u, 6u, 8u, 32u, 87u, 112u, 122u, 123u, 223u}) {
+    const std::string text = FailureText(code);
+    EXPECT_FALSE(text.empty()) << code;
+    EXPECT_EQ(text.find("System error"), std::string::npos) << code << ": " << text;
+  }
+}
 
 }  // namespace
 }  // namespace nolt

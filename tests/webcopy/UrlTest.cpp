@@ -48,8 +48,9 @@ TEST(ExtractURLPath, KeepsEverythingFromTheFirstSlashAfterTheHost) {
   EXPECT_EQ(wc.ExtractURLPath("http://user:pw@host/x"), "/x");
   EXPECT_EQ(wc.ExtractURLPath("http://host/"), "/");
   EXPECT_EQ(wc.ExtractURLPath("http://host:81/a/b#frag"), "/a/b#frag");
-  // Without a path the host text comes back.
-  EXPECT_EQ(wc.ExtractURLPath("http://host"), "host");
+  // Without a path the request goes to the root, not to an object named like the host.
+  EXPECT_EQ(wc.ExtractURLPath("http://host"), "/");
+  EXPECT_EQ(wc.ExtractURLPath("http://host:8080"), "/");
 }
 
 TEST(ExtractURLServer, KeepsUserInformationAndPortAndStopsAtEitherSlash) {

@@ -2,12 +2,15 @@
 """nolt-webcopy against the HTTP and FTP test servers: get and put of the same file
 round trip byte for byte in one run, FTP items of one account share one logon, the exit statuses (success, a 404 download, a refused
 connection, wrong arguments), the error lines, the help, and the progress line
-(only on a terminal). Natively the program runs without a display.
+(only on a terminal); the servers made to lie (one table each: the status, the
+target file and what the server received), and a full disk. Natively the program
+runs without a display.
 
 Usage: nolt_webcopy_test.py --tool NOLT_WEBCOPY --server nolt_http_server.py
                             [--runner wine-run --runner 64]
 """
 import argparse
+import json
 import os
 import shutil
 import socket
@@ -24,7 +27,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import nolt_smb_server  # noqa: E402
 
 ARGS = None
-WORDS = ("get", "put", "post", "ftp-get", "ftp-put", "copy", "--show", "--passive", "--newer-only", "--proxy")
+WORDS = ("get", "put", "post", "ftp-get", "ftp-put", "copy", "--show", "--passive", "--newer-only", "--proxy",
+         "--timeout")
 
 
 def free_port():
@@ -40,7 +44,11 @@ class Server:
     def __init__(self, root):
         self.root = root
         port_file = os.path.join(root, "..", "port")
-        self.proc = subprocess.Popen([sys.executable, ARGS.server, "--root", root, "--port-file", port_file],
+        self.rules = os.path.join(root, "..", "http-rules.json")
+        self.log = os.path.join(root, "..", "http.jsonl")
+        self.set_rules({})
+        self.proc = subprocess.Popen([sys.executable, ARGS.server, "--root", root, "--port-file", port_file,
+                                      "--rules", self.rules, "--log", self.log],
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.monotonic() + 30
         while not os.path.exists(port_file):
@@ -52,6 +60,17 @@ class Server:
 
     def url(self, path):
         return "http://127.0.0.1:%d%s" % (self.port, path)
+
+    def set_rules(self, rules):
+        """The options of each path (the server's documentation); the log starts anew."""
+        with open(self.rules + ".new", "w") as f:
+            json.dump(rules, f)
+        os.replace(self.rules + ".new", self.rules)
+        open(self.log, "w").close()
+
+    def requests(self):
+        with open(self.log) as f:
+            return [json.loads(line) for line in f]
 
     def stop(self):
         try:
@@ -74,11 +93,14 @@ class FtpServer:
     def __init__(self, tmp):
         self.root = os.path.join(tmp, "ftproot")
         self.log = os.path.join(tmp, "ftp.jsonl")
+        self.rules = os.path.join(tmp, "ftp-rules.json")
         os.makedirs(self.root)
+        self.set_rules({})
         port_file = os.path.join(tmp, "ftpport")
         script = os.path.join(os.path.dirname(ARGS.server), "nolt_ftp_server.py")
         self.proc = subprocess.Popen(["/usr/bin/python3", script, "--root", self.root, "--user", self.USER,
-                                      "--password", self.PASSWORD, "--log", self.log, "--port-file", port_file],
+                                      "--password", self.PASSWORD, "--log", self.log, "--rules", self.rules,
+                                      "--port-file", port_file],
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.monotonic() + 30
         while not os.path.exists(port_file):
@@ -92,9 +114,16 @@ class FtpServer:
         return "ftp://%s:%s@127.0.0.1:%d%s" % (self.USER, self.PASSWORD, self.port, path)
 
     def commands(self, name):
-        import json
         with open(self.log) as f:
             return [r for r in map(json.loads, f) if r.get("cmd") == name]
+
+    def set_rules(self, rules):
+        """The options of each file and of the server (the server's documentation); the
+        log starts anew. The server reads the file again when it changes."""
+        with open(self.rules + ".new", "w") as f:
+            json.dump(rules, f)
+        os.replace(self.rules + ".new", self.rules)
+        open(self.log, "w").close()
 
     def stop(self):
         # The server ends when its root is gone.
@@ -150,6 +179,7 @@ class NoltWebCopyTest(unittest.TestCase):
             self.assertEqual(f.read(), data)
 
     def test_ftp_items_of_one_account_share_one_logon(self):
+        self.ftp.set_rules({})
         files = {"a.bin": os.urandom(300001), "b.bin": b"\0\r\n" * 1000, "c.bin": b""}
         os.makedirs(os.path.join(self.ftp.root, "pub"))
         for name, data in files.items():
@@ -200,6 +230,190 @@ class NoltWebCopyTest(unittest.TestCase):
                 # No progress line when standard error is no terminal.
                 self.assertNotIn("\r", err)
         self.assertTrue(os.path.exists(os.path.join(self.www, "in", "after.bin")))
+
+    # The limit of the lying cases: a stalled transfer fails after it, a logon or an
+    # upload's start after twice it.
+    LIMIT = ["--timeout", "2"]
+
+    def run_lying_case(self, files, args, status, line):
+        """Writes the files as they are before the case, runs the tool with the short
+        limit, and checks its status and its one line of standard error."""
+        for path, data in files.items():
+            with open(path, "wb") as f:
+                f.write(data)
+        got, _, err = self.run_tool(*(self.LIMIT + args))
+        self.assertEqual(got, status, err)
+        self.assertIn(line, err)
+        self.assertNotIn("\n\n", err)
+
+    def test_lying_http_server(self):
+        """Each case: the server's rules, the item, the status, a line of standard error,
+        and then the target file and what the server received."""
+        src = self.local("lie-up.bin")
+        with open(src, "wb") as f:
+            f.write(os.urandom(20000))
+        out = self.local("lie-http")
+        os.makedirs(out, exist_ok=True)
+        with open(os.path.join(self.www, "lie.bin"), "wb") as f:
+            f.write(os.urandom(300000))
+        silent = SilentListener()
+        self.addCleanup(silent.close)
+        base = self.server.url("")
+        crlf = "\r\nX-Evil: 1"
+        up = self.tool.path(src)
+        cases = [
+            # (name, rules, arguments, status, stderr holds, a download's target afterwards, requests check)
+            ("a PUT redirected with 307 is not sent again",
+             {"/r/a.bin": {"redirect": "/r/b.bin", "redirect_status": "307"}}, ["put", base + "/r/a.bin", up], 1,
+             "307: The server redirected the upload (http status 307) to /r/b.bin", None,
+             lambda r: [x["target"] for x in r] == ["/r/a.bin"]),
+            ("a redirect loop ends with its first answer",
+             {"/r/a.bin": {"redirect": "/r/a.bin", "redirect_status": "307"}}, ["put", base + "/r/a.bin", up], 1,
+             "307: The server redirected", None, lambda r: len(r) == 1),
+            ("a POST redirected with 308 elsewhere",
+             {"/r/a.bin": {"redirect": "http://127.0.0.1:1/x", "redirect_status": "308"}},
+             ["post", base + "/r/a.bin", up], 1, "to http://127.0.0.1:1/x; it was not sent again", None,
+             lambda r: len(r) == 1),
+            ("an upload URL without a path goes to /", {"/": {"status": "201"}}, ["put", base, up], 0, "", None,
+             lambda r: [(x["method"], x["target"]) for x in r] == [("PUT", "/")]),
+            ("a line break in an upload's path is refused before anything is sent", {},
+             ["put", base + "/a" + crlf, up], 1, "12005: ", None, lambda r: r == []),
+            ("a line break in a download's URL is refused before anything is sent", {},
+             ["get", base + "/lie.bin" + crlf, self.tool.path(out)], 1, "12005: ", b"previous", lambda r: r == []),
+            ("an answer that is no HTTP leaves the previous file", {"/lie.bin": {"garbage": "SSH-2.0-x\r\n"}},
+             ["get", base + "/lie.bin", self.tool.path(out)], 1, "12152: ", b"previous", lambda r: len(r) == 1),
+            ("a body dropped in the middle leaves the previous file", {"/lie.bin": {"drop": "100000"}},
+             ["get", base + "/lie.bin", self.tool.path(out)], 1, "12030: ", b"previous", lambda r: len(r) == 1),
+            # The request's thread is let go while the body still comes.
+            ("a target that cannot be created", {},
+             ["get", base + "/lie.bin", self.tool.path(src)], 1, "3: Cannot create file", b"previous",
+             lambda r: len(r) == 1),
+            ("an HTTPS upload to a server that never answers the handshake", {},
+             ["put", "https://127.0.0.1:%d/x" % silent.port, up], 1, "12002: ", None, lambda r: r == []),
+        ]
+        for name, rules, args, status, line, target, received in cases:
+            with self.subTest(name):
+                self.server.set_rules(rules)
+                target_file = os.path.join(out, "lie.bin")
+                self.run_lying_case({target_file: b"previous"}, args, status, line)
+                if args[0] == "get":
+                    with open(target_file, "rb") as f:
+                        self.assertEqual(f.read(), target)
+                    self.assertEqual([n for n in os.listdir(out) if n != "lie.bin"], [])
+                self.assertTrue(received(self.server.requests()), self.server.requests())
+        self.assertFalse(os.path.exists(os.path.join(self.www, "r", "b.bin")))
+
+    def test_lying_ftp_server(self):
+        """Each case: the server's rules, the item, the status, a line of standard error,
+        and then the local or remote file and the commands the server received."""
+        pub = os.path.join(self.ftp.root, "pub")
+        os.makedirs(pub, exist_ok=True)
+        data = os.urandom(100000)
+        with open(os.path.join(pub, "lie.bin"), "wb") as f:
+            f.write(data)
+        src = self.local("lie-ftp-up.bin")
+        with open(src, "wb") as f:
+            f.write(os.urandom(300000))
+        fifo = self.local("lie-fifo")
+        if not os.path.exists(fifo):
+            os.mkfifo(fifo)
+        out = self.local("lie-ftp")
+        os.makedirs(out, exist_ok=True)
+        url = self.ftp.url("/pub/lie.bin")
+        up_url = self.ftp.url("/pub/up.bin")
+        get = ["--passive", "ftp-get", url, self.tool.path(out)]
+        put = ["--passive", "ftp-put", self.tool.path(src), up_url]
+        sent = lambda cmd: len([r for r in self.ftp.commands(cmd) if "event" not in r])  # noqa: E731
+        cases = [
+            # (name, rules, arguments, status, stderr holds, file afterwards, commands check)
+            ("more data than SIZE announced", {"/pub/lie.bin": {"size": "1000"}}, get, 1, "12152: ", b"previous",
+             None),
+            ("less data than SIZE announced", {"/pub/lie.bin": {"size": "200000"}}, get, 1, "12030: ", b"previous",
+             None),
+            # Compared in its low 32 bits, this size would pass for the file's.
+            ("a SIZE of 4 GiB more than the data", {"/pub/lie.bin": {"size": str(2 ** 32 + len(data))}}, get, 1,
+             "12030: ", b"previous", None),
+            ("no size, aborted by 426 after half the data", {"/pub/lie.bin": {"hide": "1", "drop": "50000"}}, get,
+             1, "12030: ", b"previous", None),
+            ("no size, aborted by 451 after half the data",
+             {"/pub/lie.bin": {"hide": "1", "drop": "50000", "reply": "451"}}, get, 1,
+             "12003: The server answered: 451", b"previous", None),
+            ("no size, all the data and then 550", {"/pub/lie.bin": {"hide": "1", "reply": "550"}}, get, 1,
+             "12003: The server answered: 550", b"previous", None),
+            ("a data connection that stays open and silent", {"/pub/lie.bin": {"stall": "0"}}, get, 1, "12002: ",
+             b"previous", None),
+            ("a logon reply that never ends", {"*": {"endless_logon": "1"}}, get, 1, "6: Cannot connect to FTP server",
+             b"previous", None),
+            ("a line break in the user name", {},
+             ["ftp-get", url.replace("ftp://nolt:", "ftp://nolt%0D%0ADELE%20pub%2Flie.bin:"), self.tool.path(out)],
+             1, "12013: ", b"previous", lambda: sent("USER") == 0 and sent("DELE") == 0),
+            ("a line break in the password", {},
+             ["ftp-put", self.tool.path(src), up_url.replace(":s3cret@", ":s3cret%0d%0aDELE%20pub%2Fup.bin@")], 1,
+             "12014: ", b"kept", lambda: sent("USER") == 0 and sent("DELE") == 0),
+            ("the whole file, then 451", {"/pub/up.bin": {"reply": "451"}}, put, 1,
+             "12003: The server answered: 451", None, lambda: sent("STOR") == 1),
+            ("the whole file, then 550", {"/pub/up.bin": {"reply": "550"}}, put, 1,
+             "12003: The server answered: 550", None, lambda: sent("STOR") == 1),
+            ("the whole file, then 426", {"/pub/up.bin": {"reply": "426"}}, put, 1, "12030: ", None,
+             lambda: sent("STOR") == 1),
+            ("STOR refused", {"/pub/up.bin": {"refuse": "550"}}, put, 1, "the server did not take the file: 550",
+             b"kept", None),
+            ("the server keeps less than was sent", {"/pub/up.bin": {"size": "5"}}, put, 1,
+             "12152: The server keeps 5 bytes of the 300000 that were sent", None, None),
+            ("a server that stops reading", {"/pub/up.bin": {"stall": "0"}}, put, 1, "12002: ", None, None),
+            ("a missing source sends nothing", {},
+             ["--passive", "ftp-put", self.tool.path(self.local("lie-missing.bin")), up_url], 1,
+             "1: Cannot open target file", b"kept", lambda: sent("USER") == 0 and sent("STOR") == 0),
+            ("a FIFO as the source sends nothing", {}, ["--passive", "ftp-put", self.tool.path(fifo), up_url], 1,
+             "1: Cannot open target file", b"kept", lambda: sent("STOR") == 0),
+            ("a directory as the source sends nothing", {}, ["--passive", "ftp-put", self.tool.path(out), up_url],
+             1, "1: Cannot open target file", b"kept", lambda: sent("STOR") == 0),
+        ]
+        for name, rules, args, status, line, left, commands in cases:
+            with self.subTest(name):
+                self.ftp.set_rules(rules)
+                local = os.path.join(out, "lie.bin")
+                self.run_lying_case({local: b"previous", os.path.join(pub, "up.bin"): b"kept"}, args, status, line)
+                uploading = "ftp-put" in args
+                with open(os.path.join(pub, "up.bin") if uploading else local, "rb") as f:
+                    if left is not None:
+                        self.assertEqual(f.read(), left)
+                self.assertEqual([n for n in os.listdir(out) if n != "lie.bin"], [])
+                if commands:
+                    self.assertTrue(commands(), self.ftp.commands("STOR"))
+        self.ftp.set_rules({})
+
+    @unittest.skipIf(not hasattr(os, "geteuid") or os.geteuid() != 0, "a small file system needs root to mount")
+    def test_full_disk_fails_one_item_and_the_rest_still_run(self):
+        disk = tempfile.mkdtemp(prefix="full-", dir=self.tmp)
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", disk]).returncode != 0:
+            self.skipTest("no tmpfs can be mounted here")
+        self.addCleanup(subprocess.run, ["umount", disk])
+        with open(os.path.join(self.www, "full.bin"), "wb") as f:
+            f.write(os.urandom(300000))
+        with open(os.path.join(self.www, "small.bin"), "wb") as f:
+            f.write(b"small")
+        with open(os.path.join(self.ftp.root, "full.bin"), "wb") as f:
+            f.write(os.urandom(300000))
+        self.server.set_rules({})
+        self.ftp.set_rules({})
+        after = self.local("after-full")
+        status, _, err = self.run_tool(
+            "get", self.server.url("/full.bin"), self.tool.path(disk),
+            "ftp-get", self.ftp.url("/full.bin"), self.tool.path(disk),
+            "get", self.server.url("/small.bin"), self.tool.path(after))
+        self.assertEqual(status, 1, err)
+        lines = [l for l in err.splitlines() if l]
+        # Each full item once, named with its error; the last item ran.
+        self.assertEqual(len(lines), 2, err)
+        self.assertIn("get %s %s: not transferred: 112: " % (self.server.url("/full.bin"), self.tool.path(disk)),
+                      lines[0])
+        self.assertIn("ftp-get ", lines[1])
+        self.assertIn(": not transferred: 112: ", lines[1])
+        with open(os.path.join(after, "small.bin"), "rb") as f:
+            self.assertEqual(f.read(), b"small")
+        # Nothing half written stays on the full disk.
+        self.assertEqual(os.listdir(disk), [])
 
     def test_help_names_every_word_with_an_example(self):
         status, out, _ = self.run_tool("--help")
@@ -269,6 +483,33 @@ class NoltWebCopyTest(unittest.TestCase):
                 self.assertEqual(f.read(), data)
         finally:
             server.stop()
+
+
+class SilentListener:
+    """A loopback port that takes connections and never says a word: a TLS handshake
+    there never completes."""
+
+    def __init__(self):
+        import threading
+        self.sock = socket.socket()
+        self.sock.bind(("127.0.0.1", 0))
+        self.sock.listen(8)
+        self.port = self.sock.getsockname()[1]
+        self.held = []
+        threading.Thread(target=self._accept, daemon=True).start()
+
+    def _accept(self):
+        while True:
+            try:
+                conn, _ = self.sock.accept()
+            except OSError:
+                return
+            self.held.append(conn)
+
+    def close(self):
+        self.sock.close()
+        for c in self.held:
+            c.close()
 
 
 def main():

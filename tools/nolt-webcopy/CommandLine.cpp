@@ -233,6 +233,11 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out, st
     else if (a == "--proxy") {
       if (++i == args.size() || args[i].empty()) return Fail(error, "--proxy needs HOST:PORT");
       c.proxy = args[i];
+    } else if (a == "--timeout") {
+      if (++i == args.size() || args[i].empty() || args[i].size() > 4 ||
+          args[i].find_first_not_of("0123456789") != std::string::npos || std::stoul(args[i]) == 0)
+        return Fail(error, "--timeout needs SECONDS, 1 to 9999");
+      c.timeoutSeconds = static_cast<unsigned>(std::stoul(args[i]));
     } else {
       return Fail(error, "unknown option " + a);
     }

@@ -22,6 +22,8 @@ struct CommandLine {
   bool passive = false;
   bool newerOnly = false;
   std::string proxy;
+  // --timeout: seconds a transfer may move nothing (or crawl) before it fails; 0 keeps the engine's own.
+  unsigned timeoutSeconds = 0;
   std::vector<ItemWords> items;
 };
 

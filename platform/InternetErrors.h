@@ -1,5 +1,6 @@
-// The message table of the WinINet error numbers for the libcurl stand-in. Must
-// contain only code of the POSIX internet implementation.
+// The message table of the WinINet error numbers, in the words of the Windows one:
+// the texts of the libcurl stand-in, and of every number a transfer reports when
+// the loaded WinINet has no text for it (Wine's lacks some).
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,5 @@
-// The message table of the WinINet error numbers for the libcurl stand-in. Must
-// contain only code of the POSIX internet implementation.
-#include "platform/posix/InternetErrors.h"
+// The message table of the WinINet error numbers (InternetErrors.h).
+#include "platform/InternetErrors.h"
 
 #include <algorithm>
 #include <iterator>
