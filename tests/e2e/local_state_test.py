@@ -229,6 +229,9 @@ class LocalState:
     def kill_while_waiting(self):
         what = self.case("the first run killed while the second waits")
         release = self.many_packages()
+        # The first run is held on a package that stalls, so it still holds the
+        # lock however fast the machine is; the stall is lifted before the kill.
+        self.server.set_rules({self.base_path + "f%02d.dat.cab" % i: {"stall": "100"} for i in range(30)})
         inst = self.install({})
         exe = os.path.join(inst, os.path.basename(self.args.updater))
         first = self.start(exe, inst)
@@ -237,7 +240,9 @@ class LocalState:
             time.sleep(0.02)
         second = self.start(exe, inst)
         time.sleep(2)  # the second now waits for the lock
+        self.check(what, first.poll() is None, "the first run did not hold on the stalled package")
         self.check(what, second.poll() is None, "the second run did not wait")
+        self.server.set_rules({})
         first.send_signal(signal.SIGKILL)
         first.wait()
         out = second.communicate(timeout=300)[0].decode(errors="replace")
