@@ -9,7 +9,7 @@
 #include "app/RunLock.h"
 #include "app/Staging.h"
 #include "app/UpdateDecision.h"
-#include "core/Text.h"
+#include "base/Text.h"
 #include "crc/CRC321.h"
 #include "install/InstallName.h"
 #include "install/LocalFiles.h"

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "core/Text.h"
+#include "base/Text.h"
 #include "install/InstallName.h"
 #include "platform/Files.h"
 

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "core/Text.h"
+#include "base/Text.h"
 #include "crc/CRC321.h"
 #include "install/InstallName.h"
 #include "install/LocalFiles.h"

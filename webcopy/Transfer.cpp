@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "core/Text.h"
+#include "base/Text.h"
 #include "install/LocalFiles.h"
 #include "platform/Clock.h"
 #include "webcopy/WcDialog.h"

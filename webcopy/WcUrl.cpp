@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "core/Text.h"
+#include "base/Text.h"
 #include "webcopy/WebCopy.h"
 
 namespace nolt {

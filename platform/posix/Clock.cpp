@@ -1,12 +1,13 @@
 // POSIX implementation of the clock seam.
 #include "platform/Clock.h"
+#include "base/Time.h"
 
 #include <time.h>
 
 namespace plat {
 namespace {
 
-constexpr std::int64_t kEpochDiff = 116444736000000000LL;  // 1601 -> 1970 in 100 ns units
+constexpr auto kEpochDiff = static_cast<std::int64_t>(nolt::kUnixEpochFileTime);
 
 SystemTime FromTm(const struct tm& tm, long nsec) {
   SystemTime st;

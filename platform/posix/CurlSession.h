@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/Limits.h"
 #include "platform/Internet.h"
 
 namespace plat::curlnet {
@@ -30,7 +31,7 @@ inline constexpr std::uint32_t kErrorInternetSecurityChannelError = 12157;
 // a transfer that moves nothing for 30 s has timed out. libcurl does not count a
 // paused transfer as slow.
 inline constexpr std::uint32_t kDefaultConnectTimeoutMs = 60000;
-inline constexpr std::uint32_t kDefaultReceiveTimeoutMs = 30000;
+inline constexpr std::uint32_t kDefaultReceiveTimeoutMs = nolt::kStallLimitMs;
 
 // Sets the last error of this thread and fails.
 bool Fail(std::uint32_t code);
@@ -133,9 +134,6 @@ inline std::uint32_t ErrorOf(const Transfer& t, std::uint32_t otherwise) {
 // CR LF of the caller's text) are dropped. A length of all bits set means a text
 // ending with a zero byte.
 curl_slist* ParseHeaders(const char* headers, std::uint32_t length);
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix);
-std::string_view Trim(std::string_view s);
 
 // WinINet escapes what may not stand in a URL (a space in a file name, 8-bit
 // bytes); libcurl refuses such URLs, so they are escaped the same way. Like WinINet,

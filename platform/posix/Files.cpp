@@ -1,6 +1,7 @@
 // POSIX implementation of the files seam. Only POSIX-specific code lives here;
 // errno is translated to Win32 error numbers in ErrorFromErrno alone.
 #include "platform/Files.h"
+#include "base/Time.h"
 #include "platform/SystemErrors.h"
 #include "platform/posix/PosixFiles.h"
 
@@ -64,25 +65,6 @@ bool Passable(const std::string& path) {
   if (!HoldsNul(path)) return true;
   lastError = kErrorInvalidName;
   return false;
-}
-
-// Seconds and nanoseconds since 1970 <-> FILETIME.
-constexpr std::int64_t kEpochDiff = 116444736000000000LL;
-
-std::uint64_t ToFileTime(const timespec& ts) {
-  return static_cast<std::uint64_t>(ts.tv_sec * 10000000LL + ts.tv_nsec / 100 + kEpochDiff);
-}
-
-timespec FromFileTime(std::uint64_t ft) {
-  std::int64_t t = static_cast<std::int64_t>(ft) - kEpochDiff;
-  timespec ts{};
-  ts.tv_sec = t / 10000000LL;
-  ts.tv_nsec = (t % 10000000LL) * 100;
-  if (ts.tv_nsec < 0) {
-    ts.tv_nsec += 1000000000L;
-    ts.tv_sec -= 1;
-  }
-  return ts;
 }
 
 // The process's umask, read without changing it (changing it, even for a moment,
@@ -228,7 +210,7 @@ class PosixFiles final : public Files {
   bool GetFileTime(FileHandle h, std::uint64_t* lastWrite) override {
     struct stat st;
     if (::fstat(static_cast<int>(h), &st) != 0) return Fail();
-    *lastWrite = ToFileTime(st.st_mtim);
+    *lastWrite = nolt::FileTimeOf(st.st_mtim);
     return true;
   }
 
@@ -236,7 +218,7 @@ class PosixFiles final : public Files {
     timespec times[2];
     times[0].tv_sec = 0;
     times[0].tv_nsec = UTIME_OMIT;
-    times[1] = FromFileTime(lastWrite);
+    times[1] = nolt::TimespecOf(lastWrite);
     return ::futimens(static_cast<int>(h), times) == 0 || Fail();
   }
 

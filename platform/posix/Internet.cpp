@@ -5,8 +5,10 @@
 // what they share in CurlSession.cpp, where libcurl's errors become WinINet numbers
 // in ErrorFromCurl alone.
 #include "platform/Internet.h"
-#include "platform/posix/CurlSession.h"
+
+#include "base/Text.h"
 #include "platform/InternetErrors.h"
+#include "platform/posix/CurlSession.h"
 #include "platform/posix/InternetFtp.h"
 #include "platform/posix/InternetUpload.h"
 
@@ -71,7 +73,7 @@ struct Request final : Transfer {
   bool paused = false;
 };
 
-bool EqualsNoCase(std::string_view a, std::string_view b) { return a.size() == b.size() && StartsWithNoCase(a, b); }
+bool EqualsNoCase(std::string_view a, std::string_view b) { return a.size() == b.size() && nolt::StartsWithNoCase(a, b); }
 
 const std::string* Request::Header(std::string_view name) const {
   for (const auto& [n, v] : responseHeaders)
@@ -83,14 +85,14 @@ size_t OnHeader(char* data, size_t size, size_t n, void* userp) {
   auto* r = static_cast<Request*>(userp);
   const size_t len = size * n;
   std::string_view line(data, len);
-  if (StartsWithNoCase(line, "http/")) {
+  if (nolt::StartsWithNoCase(line, "http/")) {
     // A new response: after a followed redirect only the last one counts.
     r->headersComplete = false;
     r->sawLocation = false;
     r->responseHeaders.clear();
     return len;
   }
-  line = Trim(line);
+  line = nolt::TrimView(line);
   if (line.empty()) {
     long code = 0;
     curl_easy_getinfo(r->easy, CURLINFO_RESPONSE_CODE, &code);
@@ -104,8 +106,8 @@ size_t OnHeader(char* data, size_t size, size_t n, void* userp) {
   }
   const auto colon = line.find(':');
   if (colon == std::string_view::npos) return len;
-  const std::string_view name = Trim(line.substr(0, colon));
-  const std::string_view value = Trim(line.substr(colon + 1));
+  const std::string_view name = nolt::TrimView(line.substr(0, colon));
+  const std::string_view value = nolt::TrimView(line.substr(colon + 1));
   if (EqualsNoCase(name, "location")) r->sawLocation = true;
   r->responseHeaders.emplace_back(name, value);
   return len;
@@ -211,7 +213,7 @@ class CurlInternet final : public Internet {
     if (h->kind != Kind::Session) return FailHandle(kErrorInternetIncorrectHandleType);
     auto* session = static_cast<Session*>(h);
     if (url.find("://") == std::string::npos) return FailHandle(kErrorInternetInvalidUrl);
-    if (!StartsWithNoCase(url, "http://") && !StartsWithNoCase(url, "https://"))
+    if (!nolt::StartsWithNoCase(url, "http://") && !nolt::StartsWithNoCase(url, "https://"))
       return FailHandle(kErrorInternetUnrecognizedScheme);
 
     auto r = std::make_unique<Request>(session);

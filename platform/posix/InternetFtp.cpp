@@ -9,6 +9,9 @@
 // internet implementation.
 #include "platform/posix/InternetFtp.h"
 
+#include "base/Text.h"
+#include "base/Time.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -24,7 +27,6 @@ constexpr long kCurlBlock = 256 * 1024;
 constexpr std::size_t kBufferLimit = 4 * kCurlBlock;
 constexpr int kPollMs = 20;
 // FILETIME of the Unix epoch, in 100 ns units.
-constexpr std::uint64_t kUnixEpochAsFileTime = 116444736000000000ull;
 constexpr std::uint32_t kFileAttributeNormal = 0x80;
 constexpr std::uint32_t kFtpTransferTypeAscii = 1;
 
@@ -196,20 +198,7 @@ FtpConnection* LookupConnection(HInternet h) {
 // A URL naming an absolute path: the leading '/' escaped as %2F, so that libcurl
 // sends the path from the root; every other byte that may not stand in a URL escaped.
 std::string UrlOf(const FtpConnection& c, const std::string& path) {
-  static const char hex[] = "0123456789ABCDEF";
-  std::string url = c.base + "/%2F";
-  for (std::size_t i = 1; i < path.size(); ++i) {
-    const auto ch = static_cast<unsigned char>(path[i]);
-    if ((ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') || (ch >= '0' && ch <= '9') || ch == '/' ||
-        ch == '-' || ch == '_' || ch == '.' || ch == '~') {
-      url += static_cast<char>(ch);
-    } else {
-      url += '%';
-      url += hex[ch >> 4];
-      url += hex[ch & 15];
-    }
-  }
-  return url;
+  return c.base + "/%2F" + nolt::PercentEncodePath(std::string_view(path).substr(path.empty() ? 0 : 1));
 }
 
 // Sets the options that every operation of the connection shares.
@@ -315,16 +304,10 @@ std::uint64_t FileTimeOfMdtm(const std::string& reply) {
       std::sscanf(reply.c_str() + 4, "%4d%2d%2d%2d%2d%2d", &y, &mo, &d, &h, &mi, &s) != 6 || mo < 1 || mo > 12 ||
       d < 1 || d > 31 || h > 23 || mi > 59 || s > 60)
     return 0;
-  // Days since 1 January 1970 of the civil date (proleptic Gregorian calendar).
-  const int yy = mo <= 2 ? y - 1 : y;
-  const int era = (yy >= 0 ? yy : yy - 399) / 400;
-  const int yoe = yy - era * 400;
-  const int doy = (153 * (mo + (mo > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  const long long days = static_cast<long long>(era) * 146097 + doe - 719468;
+  const long long days = nolt::DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d));
   const long long seconds = days * 86400 + h * 3600 + mi * 60 + s;
   if (seconds < 0) return 0;
-  return kUnixEpochAsFileTime + static_cast<std::uint64_t>(seconds) * 10000000u;
+  return nolt::kUnixEpochFileTime + static_cast<std::uint64_t>(seconds) * nolt::kFileTimeTicksPerSecond;
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 
+#include "base/Text.h"
 #include "platform/posix/CurlSession.h"
 
 namespace plat::curlnet {
@@ -102,13 +103,13 @@ size_t OnRead(char* buffer, size_t size, size_t n, void* userp) {
 size_t OnHeader(char* data, size_t size, size_t n, void* userp) {
   auto* u = static_cast<Upload*>(userp);
   const size_t len = size * n;
-  const std::string_view line = Trim(std::string_view(data, len));
-  if (StartsWithNoCase(line, "http/")) {
+  const std::string_view line = nolt::TrimView(std::string_view(data, len));
+  if (nolt::StartsWithNoCase(line, "http/")) {
     u->location.clear();  // a new answer
     return len;
   }
   if (!line.empty()) {
-    if (StartsWithNoCase(line, "location:")) u->location = std::string(Trim(line.substr(9)));
+    if (nolt::StartsWithNoCase(line, "location:")) u->location = std::string(nolt::TrimView(line.substr(9)));
     return len;
   }
   long code = 0;

@@ -1,6 +1,7 @@
 // Linux implementation of the process seam: posix_spawn, waits on pidfds, times from
 // /proc and wait4. Must contain only POSIX and Linux-specific code.
 #include "platform/Process.h"
+#include "base/Time.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -33,8 +34,7 @@ namespace {
 
 thread_local std::uint32_t lastError = 0;
 
-// FILETIME of 1970-01-01 00:00 UTC.
-constexpr std::uint64_t kUnixEpochFileTime = 116444736000000000ULL;
+using nolt::kUnixEpochFileTime;
 
 std::uint64_t Hundreds(const timespec& ts) {
   return static_cast<std::uint64_t>(ts.tv_sec) * 10000000ULL + static_cast<std::uint64_t>(ts.tv_nsec) / 100;

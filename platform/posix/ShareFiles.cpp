@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include "base/Time.h"
 #include "platform/posix/PosixFiles.h"
 #include "platform/posix/SmbClient.h"
 
@@ -14,7 +15,6 @@ namespace {
 
 
 // Seconds and nanoseconds since 1970 <-> FILETIME.
-constexpr std::int64_t kEpochDiff = 116444736000000000LL;
 
 class ShareRoutingFiles final : public Files {
  public:
@@ -88,20 +88,12 @@ class ShareRoutingFiles final : public Files {
     if (!smb::IsHandle(h)) return local.GetFileTime(h, lastWrite);
     struct stat st;
     if (!smb::Fstat(h, &st)) return Failed();
-    *lastWrite = static_cast<std::uint64_t>(st.st_mtim.tv_sec * 10000000LL + st.st_mtim.tv_nsec / 100 + kEpochDiff);
+    *lastWrite = nolt::FileTimeOf(st.st_mtim);
     return true;
   }
   bool SetFileTime(FileHandle h, std::uint64_t lastWrite) override {
     if (!smb::IsHandle(h)) return local.SetFileTime(h, lastWrite);
-    const std::int64_t t = static_cast<std::int64_t>(lastWrite) - kEpochDiff;
-    timespec ts{};
-    ts.tv_sec = t / 10000000LL;
-    ts.tv_nsec = (t % 10000000LL) * 100;
-    if (ts.tv_nsec < 0) {
-      ts.tv_nsec += 1000000000L;
-      ts.tv_sec -= 1;
-    }
-    return smb::SetTimes(h, ts) || Failed();
+    return smb::SetTimes(h, nolt::TimespecOf(lastWrite)) || Failed();
   }
 
   // Installing files (a temporary file moved over its target) is for local folders.

@@ -13,6 +13,8 @@
 #include <memory>
 #include <mutex>
 
+#include "base/Limits.h"
+#include "base/Text.h"
 #include "platform/Share.h"
 
 namespace plat::smb {
@@ -21,7 +23,7 @@ namespace {
 static_assert(sizeof(FileHandle) >= 8, "share handles lie above every file descriptor");
 constexpr FileHandle kFirstHandle = FileHandle{1} << 40;
 // No data for this long ends a call on the share (as the transfers' own limit).
-constexpr int kTimeoutMs = 30000;
+constexpr int kTimeoutMs = static_cast<int>(nolt::kStallLimitMs);
 
 // The functions of the library that are used.
 struct Api {
@@ -87,12 +89,6 @@ State& S() {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
-std::string Lower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
-
 // A path below a share: "\\host[:port]\share\rest" with either separator.
 struct SharePath {
   std::string host;
@@ -147,28 +143,11 @@ bool ParseSharePath(const std::string& path, SharePath* out) {
 // One connection per server, port and share: names compare without regard to case,
 // and 445 is the port a name without one reaches.
 std::string Key(const SharePath& p) {
-  return Lower(p.host) + ":" + std::to_string(p.port == 445 ? 0 : p.port) + "/" + Lower(p.share);
-}
-
-// Names in the URL are percent-encoded: the library decodes them.
-std::string Encode(const std::string& text) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-        c == '_' || c == '~' || c == '/') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
+  return nolt::LowerCaseAscii(p.host) + ":" + std::to_string(p.port == 445 ? 0 : p.port) + "/" + nolt::LowerCaseAscii(p.share);
 }
 
 std::string Url(const Connection& c, const std::string& rest) {
-  return "smb://" + c.host + "/" + Encode(c.share) + "/" + Encode(rest);
+  return "smb://" + c.host + "/" + nolt::PercentEncodePath(c.share) + "/" + nolt::PercentEncodePath(rest);
 }
 
 // The connection a path lies below, and its URL there; null when none. Lock held.

@@ -17,6 +17,7 @@
 #include <set>
 #include <vector>
 
+#include "base/Limits.h"
 #include "platform/win32/InternetFtp.h"
 #include "platform/win32/TimedCall.h"
 #include "platform/win32/TimedRequest.h"
@@ -28,9 +29,6 @@ HINTERNET H(HInternet h) {
   if (TimedRequest* r = TimedRequest::From(h)) return r->Raw();
   return static_cast<HINTERNET>(h);
 }
-
-// How long a request may move nothing before it fails.
-constexpr DWORD kStallTimeoutMs = 30000;
 
 // Wine's WinINet takes an answer that begins with no status line (no HTTP at all: a
 // server of another protocol, garbage) for HTTP/0.9 and makes one up, "HTTP/1.0 200
@@ -192,11 +190,11 @@ class Win32Internet final : public Internet {
                                            referrer.empty() ? nullptr : referrer.c_str(),
                                            const_cast<LPCSTR*>(acceptTypes), flags, context);
     // A server that stops taking the body, or never answers it, ends the request
-    // after the receive limit (kStallTimeoutMs without one); Wine's WinINet would
+    // after the receive limit (the stall limit without one); Wine's WinINet would
     // otherwise wait as long as the server holds the connection.
     if (request) {
       RequestLimits limits = LimitsOf(connection);
-      if (limits.receiveMs == 0) limits.receiveMs = kStallTimeoutMs;
+      if (limits.receiveMs == 0) limits.receiveMs = nolt::kStallLimitMs;
       DWORD timeout = limits.receiveMs;
       ::InternetSetOptionA(request, INTERNET_OPTION_SEND_TIMEOUT, &timeout, sizeof timeout);
       ::InternetSetOptionA(request, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);

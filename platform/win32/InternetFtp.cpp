@@ -12,13 +12,13 @@
 #include <set>
 #include <vector>
 
+#include "base/Limits.h"
 #include "platform/win32/ByteRing.h"
 #include "platform/win32/TimedCall.h"
 
 namespace plat::winftp {
 namespace {
 
-constexpr DWORD kDefaultReceiveMs = 30000;  // when the internet handle names no limit
 constexpr DWORD kRingSize = 256 * 1024;     // bytes of a file between the caller and its thread
 // A read waits for all the bytes it asks for (Wine reads FTP data that way), so the
 // thread asks for little at a time: a slow server still delivers within the limit.
@@ -98,7 +98,7 @@ bool SessionLimits(HINTERNET connection, RequestLimits* limits) {
   std::lock_guard<std::mutex> guard(r.lock);
   auto it = r.sessions.find(connection);
   if (it == r.sessions.end()) {
-    limits->receiveMs = kDefaultReceiveMs;
+    limits->receiveMs = nolt::kStallLimitMs;
     return true;
   }
   if (it->second.dead) {
@@ -290,7 +290,7 @@ DWORD InternetNumberOf(DWORD error) {
 
 HINTERNET Connect(HINTERNET internet, const std::string& server, std::uint16_t port, const std::string& user,
                   const std::string& password, DWORD flags, RequestLimits limits) {
-  if (limits.receiveMs == 0) limits.receiveMs = kDefaultReceiveMs;
+  if (limits.receiveMs == 0) limits.receiveMs = nolt::kStallLimitMs;
   auto out = std::make_shared<Outcome>();
   // The logon is part of the connect: its replies, however many lines, within the limits.
   const DWORD limit = limits.connectMs == 0 ? INFINITE : limits.connectMs + limits.receiveMs;

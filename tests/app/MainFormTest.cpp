@@ -5,7 +5,7 @@
 #include "app/FormReader.h"
 #include "app/MainUser.h"
 #include "app/Staging.h"
-#include "core/Text.h"
+#include "base/Text.h"
 #include "crc/CRC321.h"
 #include "platform/Files.h"
 #include "platform/HeadlessUi.h"

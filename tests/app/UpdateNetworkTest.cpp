@@ -12,7 +12,7 @@
 
 #include "app/MainUser.h"
 #include "app/Staging.h"
-#include "core/Text.h"
+#include "base/Text.h"
 #include "crc/CRC321.h"
 #include "install/LocalFiles.h"
 #include "platform/CabinetWriter.h"

@@ -12,7 +12,7 @@
 #include "app/MainUser.h"
 #include "app/Staging.h"
 #include "cabfiles/cabfiles.h"
-#include "core/Text.h"
+#include "base/Text.h"
 #include "install/InstallName.h"
 #include "install/LocalFiles.h"
 #include "platform/HeadlessUi.h"

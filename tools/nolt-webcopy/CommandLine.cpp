@@ -2,7 +2,7 @@
 #include "tools/nolt-webcopy/CommandLine.h"
 
 #include "core/DateTime.h"
-#include "core/Text.h"
+#include "base/Text.h"
 #include "install/LocalFiles.h"
 #include "platform/Files.h"
 #include "webcopy/WcHelpers.h"

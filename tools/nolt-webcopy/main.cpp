@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/Text.h"
+#include "base/Text.h"
 #include "install/StagedFile.h"
 #include "platform/Clock.h"
 #include "platform/Console.h"

@@ -1,8 +1,9 @@
-// The text rules the components share: trimming and the case folding of comparisons.
-// Both work on bytes; neither knows a code page.
+// The text rules that every floor shares: trimming, the case folding of comparisons
+// and percent-encoding. All work on bytes; none knows a code page.
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace nolt {
 
@@ -17,5 +18,12 @@ std::string Trim(const std::string& s);
 // Only the letters A to Z change case: "Ab.cD-ä" -> "AB.CD-ä".
 std::string UpperCaseAscii(std::string s);
 std::string LowerCaseAscii(std::string s);
+// True when text begins with prefix, A to Z folded; prefix is given in lower case:
+// ("Location: x", "location:") -> true.
+bool StartsWithNoCase(std::string_view text, std::string_view prefix);
+// text without its leading and trailing blanks, as a view into it.
+std::string_view TrimView(std::string_view text);
+// Every byte but A-Z, a-z, 0-9, '-', '.', '_', '~' and '/' as %XX: "a b/ä" -> "a%20b/%C3%A4".
+std::string PercentEncodePath(std::string_view text);
 
 }  // namespace nolt
