@@ -5,7 +5,7 @@
 
 #include "app/FormBinding.h"
 #include "app/FormReader.h"
-#include "app/Manifest.h"
+#include "release/Manifest.h"
 #include "app/RunLock.h"
 #include "app/Staging.h"
 #include "app/UpdateDecision.h"
@@ -20,7 +20,6 @@
 
 namespace nolt {
 
-const char* const kManifestName = "nolt-patch-updater.txt";
 const char* const kStalePatchName = "noltpatch.exe";
 const char* const kApplicationName = "pomr.exe";
 const char* const kApplicationTitle = "NOLT-Patch-Setup";

@@ -14,7 +14,6 @@
 
 namespace nolt {
 
-extern const char* const kManifestName;      // "nolt-patch-updater.txt"
 extern const char* const kStalePatchName;    // "noltpatch.exe"
 extern const char* const kApplicationName;   // "pomr.exe"
 extern const char* const kApplicationTitle;  // "NOLT-Patch-Setup"

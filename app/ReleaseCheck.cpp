@@ -9,6 +9,7 @@
 #include "platform/Clock.h"
 #include "platform/Crypto.h"
 #include "platform/Files.h"
+#include "release/Manifest.h"
 
 namespace nolt {
 namespace {

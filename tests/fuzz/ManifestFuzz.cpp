@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Manifest.h"
+#include "release/Manifest.h"
 #include "app/Staging.h"
 #include "app/UpdateDecision.h"
 #include "install/InstallName.h"

@@ -12,13 +12,17 @@
 #include "platform/CabinetWriter.h"
 #include "platform/Crypto.h"
 #include "platform/Files.h"
-#include "signing/ReleaseSignature.h"
-#include "tools/nolt-mkpatch/NativePath.h"
+#include "platform/NativePath.h"
+#include "release/Manifest.h"
+#include "release/ReleaseSignature.h"
 
 namespace fs = std::filesystem;
 
 namespace mkpatch {
 namespace {
+
+using plat::FromPath;
+using plat::ToPath;
 
 // A failure that ends the run; its text is what the user reads.
 struct Failure : std::runtime_error {
@@ -121,7 +125,7 @@ void Pack(const ReleaseFile& file, const std::string& outDir, std::string* manif
   }
   std::uint32_t crc = 0;
   const std::string checksum = nolt::FileCRC32(file.source, crc);
-  *manifest += file.name + ":" + checksum + "\r\n";
+  *manifest += nolt::ManifestLineOf(file.name, checksum);
   out << file.name << ":" << checksum << " (" << file.size << " bytes) -> " << cab << std::endl;
 }
 
@@ -235,7 +239,7 @@ int MakePatch(const std::string& release, const std::string& output, std::ostrea
       signature = nolt::SignRelease(release, secret);
       if (signature.empty()) throw Failure("the release could not be signed with " + sign->keyFile);
     }
-    WriteTextFile(outDir + plat::kPathDelim + kManifestName, manifest);
+    WriteTextFile(outDir + plat::kPathDelim + nolt::kManifestName, manifest);
     if (sign) {
       WriteTextFile(outDir + plat::kPathDelim + nolt::kSignatureName, signature);
       out << "signed: serial " << release.serial << ", expires " << release.expires << " -> " << outDir

@@ -1,14 +1,11 @@
-#include "tools/nolt-mkpatch/NativePath.h"
+// Windows: path text is in the ANSI code page.
+#include "platform/NativePath.h"
+
+#include <windows.h>
 
 #include <stdexcept>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
-namespace mkpatch {
-
-#ifdef _WIN32
+namespace plat {
 
 // The standard library reads 8-bit path text as UTF-8 on Windows; the 8-bit file
 // calls of this program use the ANSI code page, so the conversion is done here.
@@ -34,12 +31,4 @@ std::string FromPath(const std::filesystem::path& path) {
   return text;
 }
 
-#else
-
-std::filesystem::path ToPath(const std::string& text) { return std::filesystem::path(text); }
-
-std::string FromPath(const std::filesystem::path& path) { return path.native(); }
-
-#endif
-
-}  // namespace mkpatch
+}  // namespace plat

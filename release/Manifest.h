@@ -1,4 +1,5 @@
-// The update manifest: one entry per line, "name : checksum".
+// The update manifest: one entry per line, "name : checksum". Read by the updater,
+// written by nolt-mkpatch.
 #pragma once
 
 #include <cstdint>
@@ -6,6 +7,9 @@
 #include <vector>
 
 namespace nolt {
+
+// The manifest's file name, on the server, in the release and in the installation.
+inline constexpr char kManifestName[] = "nolt-patch-updater.txt";
 
 // The longest manifest an updater fetches: a million entries with names of 200
 // bytes take about 211 MB. A longer answer is cut off there, and the run fails.
@@ -46,6 +50,10 @@ class ManifestLine {
   bool nonBlank_ = false;
   std::string tail_;          // at most 512 bytes after the colon
 };
+
+// The line nolt-mkpatch writes for an entry, CR LF ended: ("a.dll", "1A2B3C") ->
+// "a.dll:1A2B3C\r\n", which ParseManifestLine reads back.
+std::string ManifestLineOf(const std::string& name, const std::string& checksum);
 
 // Splits one line (without its line end) into an entry; false for a blank line.
 // Whether a name may be installed is decided by StaysInside (install/InstallName.h).

@@ -1,4 +1,4 @@
-#include "app/Manifest.h"
+#include "release/Manifest.h"
 
 #include <memory>
 
@@ -113,6 +113,10 @@ void ReadManifest(const std::string& path, std::vector<std::string>& names, std:
     }
   }
   if (lineStarted) endLine();
+}
+
+std::string ManifestLineOf(const std::string& name, const std::string& checksum) {
+  return name + ":" + checksum + "\r\n";
 }
 
 }  // namespace nolt

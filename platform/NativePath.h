@@ -1,12 +1,12 @@
-// Paths of the packaging tool: the program works with 8-bit path text like the rest
-// of the project (the ANSI code page on Windows, UTF-8 on Linux) and converts to
-// std::filesystem paths only to walk and compare directories.
+// Path text <-> std::filesystem paths. The programs work with 8-bit path text (the
+// ANSI code page on Windows, UTF-8 on Linux), as the files seam does; a program that
+// walks directories with std::filesystem converts here, and nowhere else.
 #pragma once
 
 #include <filesystem>
 #include <string>
 
-namespace mkpatch {
+namespace plat {
 
 // Throws std::runtime_error when the text cannot be converted.
 std::filesystem::path ToPath(const std::string& text);
@@ -14,4 +14,4 @@ std::filesystem::path ToPath(const std::string& text);
 // outside the ANSI code page, which the 8-bit file calls could not open).
 std::string FromPath(const std::filesystem::path& path);
 
-}  // namespace mkpatch
+}  // namespace plat

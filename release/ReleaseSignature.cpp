@@ -1,4 +1,4 @@
-#include "signing/ReleaseSignature.h"
+#include "release/ReleaseSignature.h"
 
 #include <algorithm>
 #include <charconv>
