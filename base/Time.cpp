@@ -24,21 +24,4 @@ void CivilFromDays(std::int64_t z, std::int64_t* y, unsigned* m, unsigned* d) {
   *y = static_cast<std::int64_t>(yoe) + era * 400 + (*m <= 2);
 }
 
-std::uint64_t FileTimeOf(const std::timespec& ts) {
-  return static_cast<std::uint64_t>(static_cast<std::int64_t>(ts.tv_sec) * 10000000LL + ts.tv_nsec / 100 +
-                                    static_cast<std::int64_t>(kUnixEpochFileTime));
-}
-
-std::timespec TimespecOf(std::uint64_t fileTime) {
-  const std::int64_t t = static_cast<std::int64_t>(fileTime) - static_cast<std::int64_t>(kUnixEpochFileTime);
-  std::timespec ts{};
-  ts.tv_sec = static_cast<std::time_t>(t / 10000000LL);
-  ts.tv_nsec = static_cast<long>((t % 10000000LL) * 100);
-  if (ts.tv_nsec < 0) {
-    ts.tv_nsec += 1000000000L;
-    ts.tv_sec -= 1;
-  }
-  return ts;
-}
-
 }  // namespace nolt

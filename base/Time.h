@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <ctime>
 
 namespace nolt {
 
@@ -17,9 +16,5 @@ inline constexpr std::uint64_t kUnixEpochFileTime = kUnixEpochFileTimeSeconds * 
 std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d);
 // The date of a day since 1970-01-01.
 void CivilFromDays(std::int64_t days, std::int64_t* y, unsigned* m, unsigned* d);
-
-// Seconds and nanoseconds since 1970 <-> FILETIME.
-std::uint64_t FileTimeOf(const std::timespec& ts);
-std::timespec TimespecOf(std::uint64_t fileTime);
 
 }  // namespace nolt

@@ -210,7 +210,7 @@ class PosixFiles final : public Files {
   bool GetFileTime(FileHandle h, std::uint64_t* lastWrite) override {
     struct stat st;
     if (::fstat(static_cast<int>(h), &st) != 0) return Fail();
-    *lastWrite = nolt::FileTimeOf(st.st_mtim);
+    *lastWrite = posix::FileTimeOf(st.st_mtim);
     return true;
   }
 
@@ -218,7 +218,7 @@ class PosixFiles final : public Files {
     timespec times[2];
     times[0].tv_sec = 0;
     times[0].tv_nsec = UTIME_OMIT;
-    times[1] = nolt::TimespecOf(lastWrite);
+    times[1] = posix::TimespecOf(lastWrite);
     return ::futimens(static_cast<int>(h), times) == 0 || Fail();
   }
 
@@ -458,6 +458,23 @@ class PosixFiles final : public Files {
 };
 
 }  // namespace
+
+std::uint64_t posix::FileTimeOf(const timespec& ts) {
+  return static_cast<std::uint64_t>(static_cast<std::int64_t>(ts.tv_sec) * 10000000LL + ts.tv_nsec / 100 +
+                                    static_cast<std::int64_t>(nolt::kUnixEpochFileTime));
+}
+
+timespec posix::TimespecOf(std::uint64_t fileTime) {
+  const std::int64_t t = static_cast<std::int64_t>(fileTime) - static_cast<std::int64_t>(nolt::kUnixEpochFileTime);
+  timespec ts{};
+  ts.tv_sec = static_cast<time_t>(t / 10000000LL);
+  ts.tv_nsec = static_cast<long>((t % 10000000LL) * 100);
+  if (ts.tv_nsec < 0) {
+    ts.tv_nsec += 1000000000L;
+    ts.tv_sec -= 1;
+  }
+  return ts;
+}
 
 Files& posix::LocalFiles() {
   static PosixFiles* instance = new PosixFiles;

@@ -6,7 +6,6 @@
 
 #include <cerrno>
 
-#include "base/Time.h"
 #include "platform/posix/PosixFiles.h"
 #include "platform/posix/SmbClient.h"
 
@@ -88,12 +87,12 @@ class ShareRoutingFiles final : public Files {
     if (!smb::IsHandle(h)) return local.GetFileTime(h, lastWrite);
     struct stat st;
     if (!smb::Fstat(h, &st)) return Failed();
-    *lastWrite = nolt::FileTimeOf(st.st_mtim);
+    *lastWrite = posix::FileTimeOf(st.st_mtim);
     return true;
   }
   bool SetFileTime(FileHandle h, std::uint64_t lastWrite) override {
     if (!smb::IsHandle(h)) return local.SetFileTime(h, lastWrite);
-    return smb::SetTimes(h, nolt::TimespecOf(lastWrite)) || Failed();
+    return smb::SetTimes(h, posix::TimespecOf(lastWrite)) || Failed();
   }
 
   // Installing files (a temporary file moved over its target) is for local folders.
