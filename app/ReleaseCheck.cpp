@@ -2,7 +2,7 @@
 
 #include <charconv>
 
-#include "app/MainUser.h"
+#include "app/MainForm.h"
 #include "base/Time.h"
 #include "install/LocalFiles.h"
 #include "install/StagedFile.h"

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "base/Text.h"
-#include "crc/CRC321.h"
+#include "crc/FileCRC32.h"
 #include "install/InstallName.h"
 #include "install/LocalFiles.h"
 #include "platform/Files.h"

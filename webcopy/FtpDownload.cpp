@@ -7,9 +7,9 @@
 #include "install/StagedFile.h"
 #include "platform/Clock.h"
 #include "webcopy/Transfer.h"
-#include "webcopy/WcDialog.h"
-#include "webcopy/WcHelpers.h"
-#include "webcopy/WcUrl.h"
+#include "webcopy/ProgressDialog.h"
+#include "webcopy/Helpers.h"
+#include "webcopy/Url.h"
 #include "webcopy/WebCopy.h"
 
 namespace nolt {

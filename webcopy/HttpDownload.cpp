@@ -7,12 +7,12 @@
 #include "install/StagedFile.h"
 #include "platform/Clock.h"
 #include "webcopy/Transfer.h"
-#include "webcopy/WcBase64.h"
-#include "webcopy/WcDialog.h"
-#include "webcopy/WcHelpers.h"
-#include "webcopy/WcLogin.h"
+#include "webcopy/Base64.h"
+#include "webcopy/ProgressDialog.h"
+#include "webcopy/Helpers.h"
+#include "webcopy/Login.h"
 #include "webcopy/PartialDownload.h"
-#include "webcopy/WcUrl.h"
+#include "webcopy/Url.h"
 #include "webcopy/WebCopy.h"
 
 namespace nolt {

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "platform/Ui.h"
-#include "webcopy/WcDialog.h"
-#include "webcopy/WcLogin.h"
+#include "webcopy/ProgressDialog.h"
+#include "webcopy/Login.h"
 #include "webcopy/WebCopy.h"
 
 namespace {

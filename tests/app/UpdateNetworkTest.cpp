@@ -10,10 +10,10 @@
 #include <filesystem>
 #include <map>
 
-#include "app/MainUser.h"
+#include "app/MainForm.h"
 #include "app/Staging.h"
 #include "base/Text.h"
-#include "crc/CRC321.h"
+#include "crc/FileCRC32.h"
 #include "install/LocalFiles.h"
 #include "platform/CabinetWriter.h"
 #include "platform/HeadlessUi.h"

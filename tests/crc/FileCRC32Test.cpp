@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "crc/CRC321.h"
+#include "crc/FileCRC32.h"
 #include "platform/Files.h"
 #include "tests/crc/CrcReference.h"
 #include "tests/support/TestSupport.h"

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "app/MainUser.h"
+#include "app/MainForm.h"
 #include "app/Staging.h"
-#include "cabfiles/cabfiles.h"
+#include "cabfiles/CABFile.h"
 #include "base/Text.h"
 #include "install/InstallName.h"
 #include "install/LocalFiles.h"

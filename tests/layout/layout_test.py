@@ -6,6 +6,9 @@ platform/ no file includes a system header (only the C and C++ standard library 
 the compiler's CPU intrinsics) and none asks which system it is built for: a
 difference between the targets is a seam operation.
 
+Below platform/, each target's implementations are grouped in the same seam
+families (internet/, cabinet/, ...), and no file lies outside them.
+
 Usage: layout_test.py SOURCE_DIR
 """
 
@@ -73,10 +76,26 @@ def check(root):
     return faults
 
 
+def families(root):
+    """The seam families of the two targets: the same folders on both sides, so that
+    the counterpart of a file is found by its path."""
+    def folders(target):
+        top = os.path.join(root, "platform", target)
+        return {d for d in os.listdir(top) if os.path.isdir(os.path.join(top, d)) and d != "static"}
+    posix, win32 = folders("posix"), folders("win32")
+    faults = ["platform/%s/%s/ has no counterpart" % (t, d) for t, d in
+              [("posix", d) for d in sorted(posix - win32)] + [("win32", d) for d in sorted(win32 - posix)]]
+    for target in ("posix", "win32"):
+        top = os.path.join(root, "platform", target)
+        faults += ["platform/%s/%s: outside the seam families" % (target, n) for n in sorted(os.listdir(top))
+                   if os.path.isfile(os.path.join(top, n))]
+    return faults
+
+
 def main():
     root = sys.argv[1]
     missing = [room for room in MAY_INCLUDE if not os.path.isdir(os.path.join(root, room))]
-    faults = ["no room %s/" % room for room in missing] + check(root)
+    faults = ["no room %s/" % room for room in missing] + check(root) + families(root)
     for fault in faults:
         print("FAULT:", fault)
     print("%d faults" % len(faults))

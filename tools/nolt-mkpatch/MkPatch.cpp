@@ -7,7 +7,7 @@
 #include <ostream>
 #include <stdexcept>
 
-#include "crc/CRC321.h"
+#include "crc/FileCRC32.h"
 #include "install/InstallName.h"
 #include "platform/CabinetWriter.h"
 #include "platform/Crypto.h"

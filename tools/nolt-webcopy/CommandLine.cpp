@@ -5,8 +5,8 @@
 #include "base/Text.h"
 #include "install/LocalFiles.h"
 #include "platform/Files.h"
-#include "webcopy/WcHelpers.h"
-#include "webcopy/WcUrl.h"
+#include "webcopy/Helpers.h"
+#include "webcopy/Url.h"
 
 namespace nolt::cli {
 namespace {

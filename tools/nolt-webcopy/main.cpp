@@ -15,7 +15,7 @@
 #include "platform/Internet.h"
 #include "platform/Share.h"
 #include "tools/nolt-webcopy/CommandLine.h"
-#include "webcopy/WcUrl.h"
+#include "webcopy/Url.h"
 #include "webcopy/WebCopy.h"
 
 namespace {
