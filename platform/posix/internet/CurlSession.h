@@ -38,7 +38,11 @@ bool Fail(std::uint32_t code);
 std::nullptr_t FailHandle(std::uint32_t code);
 std::uint32_t LastError();
 
-// The one place where libcurl's results become WinINet error numbers.
+// The one place where libcurl's results become the WinINet error numbers that
+// WinINet gives for the same failure: CURLE_COULDNT_RESOLVE_HOST -> 12007,
+// CURLE_COULDNT_CONNECT -> 12029, CURLE_OPERATION_TIMEDOUT -> 12002, a reset
+// (CURLE_RECV_ERROR with osErrno ECONNRESET) -> 12031, an FTP command refused ->
+// 12003, whose text is the server's reply. Texts in InternetErrors.cpp.
 std::uint32_t ErrorFromCurl(CURLcode code, long osErrno);
 
 enum class Kind { Session, Request, Connection, Upload, FtpConnection, FtpFile, FtpFind };

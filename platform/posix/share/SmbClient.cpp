@@ -238,7 +238,10 @@ void Authenticate(SMBCCTX* ctx, const char*, const char*, char* workgroup, int w
   std::snprintf(password, static_cast<std::size_t>(passwordLength), "%s", c->password.c_str());
 }
 
-// What WNetAddConnection2A answers for the errno of a failed logon or tree connect.
+// The share client's translation: what WNetAddConnection2A answers for the errno of
+// a failed logon or tree connect (EACCES -> 86 ERROR_INVALID_PASSWORD, ENOENT -> 67
+// ERROR_BAD_NET_NAME, an unreachable host -> 53 ERROR_BAD_NETPATH, else 1203 ERROR_NO_NET_OR_BAD_PATH). The
+// files below a connected share use ErrorFromErrno like the local ones.
 std::uint32_t ConnectError(int e) {
   switch (e) {
     case EACCES:

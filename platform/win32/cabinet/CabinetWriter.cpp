@@ -1,6 +1,8 @@
 // Win32 implementation of the cabinet writer seam: cabinet.dll's FCI. Must contain only Win32-specific code.
 #include "platform/CabinetWriter.h"
 
+#include "platform/win32/system/SystemMessage.h"
+
 #include <windows.h>
 #include <fci.h>
 #include <fcntl.h>
@@ -21,12 +23,10 @@ struct Job {
 };
 
 std::string SystemText(DWORD code) {
-  char buf[512];
-  DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, buf,
-                             sizeof buf, nullptr);
-  while (n > 0 && (buf[n - 1] == '\r' || buf[n - 1] == '\n' || buf[n - 1] == ' ' || buf[n - 1] == '.')) --n;
-  if (n == 0) return "system error " + std::to_string(code);
-  return std::string(buf, n);
+  std::string text = win32::SystemMessage(code, nullptr, 512);
+  while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ' || text.back() == '.'))
+    text.pop_back();
+  return text.empty() ? "system error " + std::to_string(code) : text;
 }
 
 HANDLE AsHandle(INT_PTR hf) { return reinterpret_cast<HANDLE>(hf); }

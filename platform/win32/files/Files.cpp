@@ -1,6 +1,8 @@
 // Win32 implementation of the files seam: a thin pass-through to kernel32.
 // Must contain only Win32-specific code.
 #include "platform/Files.h"
+
+#include "platform/win32/system/SystemMessage.h"
 #include "platform/SystemErrors.h"
 
 #include <windows.h>
@@ -220,13 +222,9 @@ class Win32Files final : public Files {
   void SetLastError(std::uint32_t code) override { ::SetLastError(code); }
 
   std::string ErrorText(std::uint32_t code) override {
-    char* buf = nullptr;
-    DWORD n = ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                   FORMAT_MESSAGE_IGNORE_INSERTS,
-                               nullptr, code, 0, reinterpret_cast<char*>(&buf), 0, nullptr);
-    std::string text = n ? std::string(buf, n) : SystemErrorMessage(code);
+    std::string text = win32::SystemMessage(code);
+    if (text.empty()) text = SystemErrorMessage(code);
     if (text.empty()) text = "System error " + std::to_string(code);
-    if (buf) ::LocalFree(buf);
     while (!text.empty() && (static_cast<unsigned char>(text.back()) <= ' ' || text.back() == '.')) text.pop_back();
     return text;
   }

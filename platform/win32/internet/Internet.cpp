@@ -21,6 +21,7 @@
 #include "platform/win32/internet/InternetFtp.h"
 #include "platform/win32/internet/TimedCall.h"
 #include "platform/win32/internet/TimedRequest.h"
+#include "platform/win32/system/SystemMessage.h"
 
 namespace plat {
 namespace {
@@ -349,10 +350,7 @@ class Win32Internet final : public Internet {
   // as no text. The text is returned as the system wrote it, its closing line
   // break included. Inserts are left as they stand, since no arguments are passed.
   std::string FormatMessageText(std::uint32_t code) override {
-    char buf[256];
-    DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS,
-                               ::GetModuleHandleA("wininet.dll"), code, 0, buf, sizeof buf, nullptr);
-    return n ? std::string(buf, n) : std::string();
+    return win32::SystemMessage(code, ::GetModuleHandleA("wininet.dll"), 256);
   }
 
  private:

@@ -1,6 +1,8 @@
 // Win32 implementation of the process seam. Must contain only Win32-specific code.
 #include "platform/Process.h"
 
+#include "platform/win32/system/SystemMessage.h"
+
 #include <windows.h>
 #include <objbase.h>
 #include <shellapi.h>
@@ -163,13 +165,7 @@ class Win32Process final : public Process {
   std::uint32_t GetLastError() override { return ::GetLastError(); }
 
   std::string ErrorText(std::uint32_t code) override {
-    char* buffer = nullptr;
-    DWORD n = ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                   FORMAT_MESSAGE_IGNORE_INSERTS,
-                               nullptr, code, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
-    std::string text = n && buffer ? std::string(buffer, n) : std::string();
-    if (buffer) ::LocalFree(buffer);
-    return text;
+    return win32::SystemMessage(code);
   }
 };
 
