@@ -18,7 +18,7 @@ EntryState DecideEntry(const std::string& appDir, const std::string& name, const
 }
 
 bool EntryMatches(const std::string& appDir, const std::string& name, const std::string& checksum) {
-  const std::string path = appDir + plat::files().LocalName(name);
+  const std::string path = appDir + LocalPath(name);
   if (!FileExists(path)) return false;
   std::uint32_t crc = 0;
   return LowerCaseAscii(checksum) == LowerCaseAscii(FileCRC32(path, crc));

@@ -252,7 +252,6 @@ std::intptr_t TCABFile::ListEntry(const plat::FdiNotification& n) {
 }
 
 std::intptr_t TCABFile::OpenEntry(const plat::FdiNotification& n) {
-  plat::Files& fs = plat::files();
   const std::string stored = n.psz1;
 
   ProgressFile = stored;
@@ -269,11 +268,11 @@ std::intptr_t TCABFile::OpenEntry(const plat::FdiNotification& n) {
   if (!base.empty() && base.back() != plat::kPathDelim) base += plat::kPathDelim;
   // A failure shows up as the failing creation of the file below. On Windows a '/'
   // of the name separates too: ForceDirs reads only the backslash.
-  std::string dir = base + fs.LocalName(EntryDir(stored));
+  std::string dir = base + LocalPath(EntryDir(stored));
   std::replace(dir.begin(), dir.end(), '/', plat::kPathDelim);
   ForceDirs(dir);
 
-  const std::string target = base + fs.LocalName(stored);
+  const std::string target = base + LocalPath(stored);
   bool allow = true;
   if (FileExists(target) && OnOverWriteFile) OnOverWriteFile(this, target, allow);
   if (!allow) return 0;

@@ -165,12 +165,6 @@ class InstallationFiles final : public plat::Files {
     if (h < 1 || static_cast<std::size_t>(h) > open_.size()) std::abort();
     return true;
   }
-  std::string LocalName(const std::string& name) override {
-    std::string s = name;
-    for (char& c : s)
-      if (c == '\\') c = '/';
-    return s;
-  }
   std::uint32_t GetLastError() override { return lastError_; }
   void SetLastError(std::uint32_t code) override { lastError_ = code; }
   std::string ErrorText(std::uint32_t code) override { return "error " + std::to_string(code); }

@@ -9,6 +9,7 @@
 
 #include "crc/FileCRC32.h"
 #include "install/InstallName.h"
+#include "install/LocalFiles.h"
 #include "platform/CabinetWriter.h"
 #include "platform/Crypto.h"
 #include "platform/Files.h"
@@ -107,7 +108,7 @@ std::string SystemError() {
 void Pack(const ReleaseFile& file, const std::string& outDir, std::string* manifest, nolt::ReleaseSignature* release,
           std::ostream& out) {
   plat::Files& files = plat::files();
-  const std::string cab = outDir + plat::kPathDelim + files.LocalName(file.name) + ".cab";
+  const std::string cab = outDir + plat::kPathDelim + nolt::LocalPath(file.name) + ".cab";
   fs::create_directories(ToPath(cab).parent_path());
   const std::string temp = cab + ".tmp";
   std::string error;

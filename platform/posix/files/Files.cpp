@@ -360,12 +360,6 @@ class PosixFiles final : public Files {
     return std::string(buf, static_cast<std::size_t>(n));
   }
 
-  std::string LocalName(const std::string& name) override {
-    std::string s = name;
-    for (char& c : s)
-      if (c == '\\') c = '/';
-    return s;
-  }
 
   std::uint32_t GetLastError() override { return lastError; }
   void SetLastError(std::uint32_t code) override { lastError = code; }

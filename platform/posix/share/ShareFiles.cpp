@@ -129,7 +129,6 @@ class ShareRoutingFiles final : public Files {
   }
 
   std::string ExecutablePath() override { return local.ExecutablePath(); }
-  std::string LocalName(const std::string& name) override { return local.LocalName(name); }
   std::uint32_t GetLastError() override { return local.GetLastError(); }
   void SetLastError(std::uint32_t code) override { local.SetLastError(code); }
   std::string ErrorText(std::uint32_t code) override { return local.ErrorText(code); }

@@ -216,7 +216,6 @@ class Win32Files final : public Files {
     }
   }
 
-  std::string LocalName(const std::string& name) override { return name; }
 
   std::uint32_t GetLastError() override { return ::GetLastError(); }
   void SetLastError(std::uint32_t code) override { ::SetLastError(code); }
