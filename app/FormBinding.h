@@ -7,7 +7,7 @@
 #include <string>
 
 #include "app/FormReader.h"
-#include "cabfiles/cabfiles.h"
+#include "cabfiles/CABFile.h"
 #include "runner/Runner.h"
 #include "webcopy/WebCopy.h"
 

@@ -2,7 +2,7 @@
 
 #include <cctype>
 
-#include "core/Text.h"
+#include "base/Text.h"
 
 namespace nolt {
 namespace {

@@ -2,12 +2,14 @@
 
 #include <charconv>
 
-#include "app/MainUser.h"
+#include "app/MainForm.h"
+#include "base/Time.h"
 #include "install/LocalFiles.h"
 #include "install/StagedFile.h"
 #include "platform/Clock.h"
 #include "platform/Crypto.h"
 #include "platform/Files.h"
+#include "release/Manifest.h"
 
 namespace nolt {
 namespace {
@@ -115,8 +117,7 @@ bool ReadSerialRecord(const std::string& path, std::int64_t* serial) {
 std::int64_t UnixTimeNow() {
   std::uint64_t fileTime = 0;
   plat::SystemTimeToFileTime(plat::sysClock().GetSystemTime(), &fileTime);
-  constexpr std::int64_t kUnixEpochInFileTimeSeconds = 11644473600;
-  return static_cast<std::int64_t>(fileTime / 10000000) - kUnixEpochInFileTimeSeconds;
+  return static_cast<std::int64_t>(fileTime / kFileTimeTicksPerSecond - kUnixEpochFileTimeSeconds);
 }
 
 }  // namespace nolt

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <string>
 
-#include "signing/ReleaseSignature.h"
+#include "release/ReleaseSignature.h"
 
 namespace nolt {
 

@@ -75,7 +75,7 @@ void SweepLeftovers(const std::string& appDir, const std::vector<std::string>& m
   auto& files = plat::files();
   std::set<std::string> dirs{appDir};
   for (const std::string& name : manifestNames)
-    if (StaysInside(name, NameUse::ManifestEntry)) dirs.insert(DirectoryOf(appDir + files.LocalName(name)));
+    if (StaysInside(name, NameUse::ManifestEntry)) dirs.insert(DirectoryOf(appDir + LocalPath(name)));
   for (const std::string& dir : dirs) StagedFile::RemoveLeftovers(dir);
 
   const std::string staging = StagingDir(appDir);

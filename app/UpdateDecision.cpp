@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "core/Text.h"
-#include "crc/CRC321.h"
+#include "base/Text.h"
+#include "crc/FileCRC32.h"
 #include "install/InstallName.h"
 #include "install/LocalFiles.h"
 #include "platform/Files.h"
@@ -18,7 +18,7 @@ EntryState DecideEntry(const std::string& appDir, const std::string& name, const
 }
 
 bool EntryMatches(const std::string& appDir, const std::string& name, const std::string& checksum) {
-  const std::string path = appDir + plat::files().LocalName(name);
+  const std::string path = appDir + LocalPath(name);
   if (!FileExists(path)) return false;
   std::uint32_t crc = 0;
   return LowerCaseAscii(checksum) == LowerCaseAscii(FileCRC32(path, crc));

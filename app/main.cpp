@@ -4,7 +4,7 @@
 #include <exception>
 
 #include "app/Elevation.h"
-#include "app/MainUser.h"
+#include "app/MainForm.h"
 #include "platform/Ui.h"
 
 #ifndef NOLT_RELEASE_PUBLIC_KEY

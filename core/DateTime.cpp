@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "base/Time.h"
+
 namespace nolt {
 namespace {
 
@@ -16,7 +18,7 @@ constexpr std::int64_t kDay0From1601 = 109205;
 bool SystemTimeToDateTime(const plat::SystemTime& st, TDateTime* value) {
   if (!plat::IsCalendarRecord(st)) return false;
   const double msOfDay = st.wHour * 3600000.0 + st.wMinute * 60000.0 + st.wSecond * 1000.0 + st.wMilliseconds;
-  *value = static_cast<double>(plat::DaysFromCivil(st.wYear, st.wMonth, st.wDay) - kDay0From1970) + msOfDay / kMsPerDay;
+  *value = static_cast<double>(nolt::DaysFromCivil(st.wYear, st.wMonth, st.wDay) - kDay0From1970) + msOfDay / kMsPerDay;
   return true;
 }
 

@@ -1,5 +1,7 @@
 #include "install/InstallName.h"
 
+#include "base/Text.h"
+
 namespace nolt {
 namespace {
 
@@ -21,16 +23,6 @@ bool NamesItsDirectory(const std::string& part) {
   return part.find_first_not_of(". ") == std::string::npos && part.find("..") == std::string::npos;
 }
 
-bool BeginsWithNoCase(const std::string& text, const std::string& prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != prefix[i]) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 bool IsKeptName(const std::string& name) {
@@ -41,8 +33,8 @@ bool IsKeptName(const std::string& name) {
     while (end < name.size() && !IsSeparator(name[end])) ++end;
     const std::string part = name.substr(start, end - start);
     if (!NamesItsDirectory(part)) {
-      if (BeginsWithNoCase(part, ".nolt-")) return true;
-      if (first && BeginsWithNoCase(part, "nolt-patch-updater.")) return true;
+      if (StartsWithNoCase(part, ".nolt-")) return true;
+      if (first && StartsWithNoCase(part, "nolt-patch-updater.")) return true;
       first = false;
     }
     if (end == name.size()) return false;

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "core/Text.h"
+#include "base/Text.h"
 #include "install/LocalFiles.h"
 
 namespace nolt {

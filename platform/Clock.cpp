@@ -2,6 +2,8 @@
 // proleptic Gregorian calendar, as Win32 does it.
 #include "platform/Clock.h"
 
+#include "base/Time.h"
+
 namespace plat {
 namespace {
 
@@ -9,31 +11,9 @@ constexpr std::int64_t kTicksPerDay = 864000000000LL;  // 100 ns units
 // Days from 1601-01-01 to 1970-01-01.
 constexpr std::int64_t kDays1601To1970 = 134774;
 
-void CivilFromDays(std::int64_t z, std::int64_t* y, unsigned* m, unsigned* d) {
-  z += 719468;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  *d = doy - (153 * mp + 2) / 5 + 1;
-  *m = mp < 10 ? mp + 3 : mp - 9;
-  *y = static_cast<std::int64_t>(yoe) + era * 400 + (*m <= 2);
-}
-
 bool IsLeap(unsigned y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
 }  // namespace
-
-// Howard Hinnant's days-from-civil.
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
 
 bool IsCalendarRecord(const SystemTime& st) {
   static const unsigned kDaysIn[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -50,7 +30,7 @@ bool FileTimeToSystemTime(std::uint64_t fileTime, SystemTime* st) {
   std::int64_t rest = ft % kTicksPerDay;
   std::int64_t y;
   unsigned m, d;
-  CivilFromDays(days - kDays1601To1970, &y, &m, &d);
+  nolt::CivilFromDays(days - kDays1601To1970, &y, &m, &d);
   st->wYear = static_cast<std::uint16_t>(y);
   st->wMonth = static_cast<std::uint16_t>(m);
   st->wDay = static_cast<std::uint16_t>(d);
@@ -67,7 +47,7 @@ bool FileTimeToSystemTime(std::uint64_t fileTime, SystemTime* st) {
 
 bool SystemTimeToFileTime(const SystemTime& st, std::uint64_t* fileTime) {
   if (st.wYear < 1601 || st.wYear > 30827 || !IsCalendarRecord(st)) return false;
-  const std::int64_t days = DaysFromCivil(st.wYear, st.wMonth, st.wDay) + kDays1601To1970;
+  const std::int64_t days = nolt::DaysFromCivil(st.wYear, st.wMonth, st.wDay) + kDays1601To1970;
   const std::int64_t t = days * kTicksPerDay + st.wHour * 36000000000LL + st.wMinute * 600000000LL +
                          st.wSecond * 10000000LL + st.wMilliseconds * 10000LL;
   *fileTime = static_cast<std::uint64_t>(t);

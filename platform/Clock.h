@@ -41,7 +41,5 @@ bool SystemTimeToFileTime(const SystemTime& st, std::uint64_t* fileTime);
 // True when the record names a day of the proleptic Gregorian calendar, year 1 or
 // later, and a time of that day (the day of week is not read).
 bool IsCalendarRecord(const SystemTime& st);
-// Days since 1970-01-01 of a date of the proleptic Gregorian calendar.
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d);
 
 }  // namespace plat

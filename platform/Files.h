@@ -152,9 +152,6 @@ class Files {
 
   // Full path of the running executable.
   virtual std::string ExecutablePath() = 0;
-  // A name written on Windows ("sub\file.dll") as a local relative path:
-  // unchanged on Windows; backslashes become '/' on Linux.
-  virtual std::string LocalName(const std::string& name) = 0;
 
   // Error number of the last failed call of this seam on this thread (Win32 numbering).
   virtual std::uint32_t GetLastError() = 0;

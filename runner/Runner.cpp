@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "core/DateTime.h"
-#include "core/Text.h"
+#include "base/Text.h"
 #include "platform/Files.h"
 
 namespace nolt {

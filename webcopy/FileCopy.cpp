@@ -13,9 +13,9 @@
 #include "platform/Share.h"
 #include "platform/Ui.h"
 #include "webcopy/Transfer.h"
-#include "webcopy/WcDialog.h"
-#include "webcopy/WcHelpers.h"
-#include "webcopy/WcUrl.h"
+#include "webcopy/ProgressDialog.h"
+#include "webcopy/Helpers.h"
+#include "webcopy/Url.h"
 #include "webcopy/WebCopy.h"
 
 namespace nolt {

@@ -1,6 +1,6 @@
 // The FTP connection that FTP downloads and uploads share: kept from one item to
 // the next of the same server and account, released on every way out of an item.
-#include "core/Text.h"
+#include "base/Text.h"
 #include "platform/Internet.h"
 #include "webcopy/WebCopy.h"
 

@@ -2,20 +2,20 @@
 // before kept), changes to the directory of the URL, looks the file up for its size
 // and date, and copies it in binary mode into a staged local file, which replaces
 // the target only when the whole file has arrived and the server confirmed it.
+#include "base/Limits.h"
 #include "install/LocalFiles.h"
 #include "install/StagedFile.h"
 #include "platform/Clock.h"
 #include "webcopy/Transfer.h"
-#include "webcopy/WcDialog.h"
-#include "webcopy/WcHelpers.h"
-#include "webcopy/WcUrl.h"
+#include "webcopy/ProgressDialog.h"
+#include "webcopy/Helpers.h"
+#include "webcopy/Url.h"
 #include "webcopy/WebCopy.h"
 
 namespace nolt {
 namespace {
 
-constexpr std::uint32_t kBlockSize = 4096;
-static_assert(kBlockSize <= StagedFile::kWriteChunk);
+static_assert(kTransferBlockSize <= StagedFile::kWriteChunk);
 constexpr std::uint32_t kFtpBinary = plat::kInternetFlagTransferBinary;
 
 }  // namespace
@@ -97,13 +97,13 @@ bool TWebCopy::FtpDownload(int idx, const std::string& FTPUserID, const std::str
   // What is shown and passed to the events: the low 32 bits of the size.
   const auto shownSize = static_cast<std::uint32_t>(size);
   std::uint64_t done = 0;
-  std::uint32_t count = kBlockSize;
+  std::uint32_t count = kTransferBlockSize;
   std::uint32_t failure = 0;  // why the transfer failed
   try {
     while (count != 0 && !Cancelled) {
       PumpMessages();
-      char* block = staged.NextBlock(kBlockSize);
-      if (!net.InternetReadFile(file.Get(), block, kBlockSize, &count)) {
+      char* block = staged.NextBlock(kTransferBlockSize);
+      if (!net.InternetReadFile(file.Get(), block, kTransferBlockSize, &count)) {
         failure = net.GetLastError();
         if (failure == 0) failure = plat::kErrorInternetConnectionAborted;
         break;
@@ -113,7 +113,7 @@ bool TWebCopy::FtpDownload(int idx, const std::string& FTPUserID, const std::str
         failure = plat::kErrorHttpInvalidServerResponse;
         break;
       }
-      if (count > 0 && count <= kBlockSize) staged.Append(count);
+      if (count > 0 && count <= kTransferBlockSize) staged.Append(count);
       done += count;
       UpdateProgress(done, shownSize, start, DlgDwnload);
       // A server that trickles too slowly to ever finish ends the transfer.

@@ -3,20 +3,20 @@
 // connection is shared with the FTP download; FtpCurrentDir saves the directory
 // change for a chain of uploads into the same directory. The local file is opened
 // before anything is sent, so a file that cannot be read never empties a remote one.
+#include "base/Limits.h"
 #include "install/LocalFiles.h"
 #include "install/StagedFile.h"
 #include "platform/Clock.h"
 #include "platform/Ui.h"
 #include "webcopy/Transfer.h"
-#include "webcopy/WcDialog.h"
-#include "webcopy/WcHelpers.h"
-#include "webcopy/WcUrl.h"
+#include "webcopy/ProgressDialog.h"
+#include "webcopy/Helpers.h"
+#include "webcopy/Url.h"
 #include "webcopy/WebCopy.h"
 
 namespace nolt {
 namespace {
 
-constexpr std::uint32_t kBlockSize = 4096;
 constexpr std::uint32_t kFtpBinary = plat::kInternetFlagTransferBinary;
 
 }  // namespace
@@ -102,13 +102,13 @@ bool TWebCopy::FtpUpload(int idx, const std::string& FTPUserID, const std::strin
   BlockReader reader(source.Get());
   const std::uint32_t start = plat::sysClock().GetTickCount();
   std::uint64_t sent = 0;
-  std::uint32_t count = kBlockSize;
+  std::uint32_t count = kTransferBlockSize;
   std::uint32_t failure = 0;  // why the transfer failed
-  char block[kBlockSize];
+  char block[kTransferBlockSize];
   try {
-    while (count == kBlockSize && !Cancelled) {
+    while (count == kTransferBlockSize && !Cancelled) {
       PumpMessages();
-      if (!reader.Read(block, kBlockSize, &count)) RaiseInOutError(fs.GetLastError());
+      if (!reader.Read(block, kTransferBlockSize, &count)) RaiseInOutError(fs.GetLastError());
       const std::uint32_t read = count;
       if (!net.InternetWriteFile(file.Get(), block, read, &count)) {
         failure = net.GetLastError();

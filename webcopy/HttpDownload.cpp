@@ -2,23 +2,23 @@
 // file, with Basic authorization and its prompt, the newer-only date check, the
 // overwrite question, cancel between blocks and the progress display; with
 // ResumeDownloads, an interrupted download is continued (PartialDownload.h).
+#include "base/Limits.h"
 #include "install/LocalFiles.h"
 #include "install/StagedFile.h"
 #include "platform/Clock.h"
 #include "webcopy/Transfer.h"
-#include "webcopy/WcBase64.h"
-#include "webcopy/WcDialog.h"
-#include "webcopy/WcHelpers.h"
-#include "webcopy/WcLogin.h"
+#include "webcopy/Base64.h"
+#include "webcopy/ProgressDialog.h"
+#include "webcopy/Helpers.h"
+#include "webcopy/Login.h"
 #include "webcopy/PartialDownload.h"
-#include "webcopy/WcUrl.h"
+#include "webcopy/Url.h"
 #include "webcopy/WebCopy.h"
 
 namespace nolt {
 namespace {
 
-constexpr std::uint32_t kBlockSize = 4096;
-static_assert(kBlockSize <= StagedFile::kWriteChunk);
+static_assert(kTransferBlockSize <= StagedFile::kWriteChunk);
 constexpr std::uint32_t kQueryStatus = plat::kHttpQueryStatusCode | plat::kHttpQueryFlagNumber;              // 0x20000013
 constexpr std::uint32_t kQueryLastModified = plat::kHttpQueryLastModified | plat::kHttpQueryFlagSystemTime;  // 0x4000000B
 constexpr std::uint32_t kQueryLength = plat::kHttpQueryContentLength | plat::kHttpQueryFlagNumber;           // 0x20000005
@@ -199,7 +199,7 @@ bool TWebCopy::HttpDownload(int idx, const std::string& URL, const std::string& 
   std::uint64_t done = 0;
   const std::uint32_t start = plat::sysClock().GetTickCount();
   RateWatch rate(Limits, start);
-  std::uint32_t count = kBlockSize;
+  std::uint32_t count = kTransferBlockSize;
   std::uint32_t failure = 0;  // why the reading stopped early
   while (count != 0 && !Cancelled && !tooLong) {
     PumpMessages();
@@ -211,9 +211,9 @@ bool TWebCopy::HttpDownload(int idx, const std::string& URL, const std::string& 
       if (failure == 0) failure = plat::kErrorInternetConnectionAborted;
       break;
     }
-    const std::uint32_t want = available == 0 || available > kBlockSize ? kBlockSize : available;
+    const std::uint32_t want = available == 0 || available > kTransferBlockSize ? kTransferBlockSize : available;
     // Each block is read straight into the file's write buffer: one copy less per byte.
-    char* block = file.NextBlock(kBlockSize);
+    char* block = file.NextBlock(kTransferBlockSize);
     if (!net.InternetReadFile(request.Get(), block, want, &count)) {
       failure = net.GetLastError();
       if (failure == 0) failure = plat::kErrorInternetConnectionAborted;

@@ -4,21 +4,21 @@
 // answer is not judged, but for a redirect: the item counts by the bytes that went
 // out. A redirect is never followed (the body would have to be sent again, to a
 // place the caller did not name): it ends the item with an error that names it.
-#include "core/Text.h"
+#include "base/Limits.h"
+#include "base/Text.h"
 #include "install/LocalFiles.h"
 #include "install/StagedFile.h"
 #include "platform/Clock.h"
 #include "platform/Ui.h"
 #include "webcopy/Transfer.h"
-#include "webcopy/WcDialog.h"
-#include "webcopy/WcHelpers.h"
-#include "webcopy/WcUrl.h"
+#include "webcopy/ProgressDialog.h"
+#include "webcopy/Helpers.h"
+#include "webcopy/Url.h"
 #include "webcopy/WebCopy.h"
 
 namespace nolt {
 namespace {
 
-constexpr std::uint32_t kBlockSize = 4096;
 // ERROR_FILE_TOO_LARGE: the announced length is a 32-bit number.
 constexpr std::uint32_t kErrorFileTooLarge = 223;
 
@@ -114,11 +114,11 @@ bool TWebCopy::HttpUpload(const std::string& URL, const std::string& TargetDir, 
   BlockReader reader(file.Get());
   const std::uint32_t start = plat::sysClock().GetTickCount();
   std::uint32_t sent = 0;
-  std::uint32_t count = kBlockSize;
+  std::uint32_t count = kTransferBlockSize;
   bool reported = false;  // one error per item: a failed write makes the end fail too
-  char block[kBlockSize];
-  while (count == kBlockSize && !Cancelled) {
-    if (!reader.Read(block, kBlockSize, &count)) RaiseInOutError(fs.GetLastError());
+  char block[kTransferBlockSize];
+  while (count == kTransferBlockSize && !Cancelled) {
+    if (!reader.Read(block, kTransferBlockSize, &count)) RaiseInOutError(fs.GetLastError());
     std::uint32_t written = 0;
     if (!net.InternetWriteFile(request.Get(), block, count, &written)) {
       ReportFailure(net.GetLastError());

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "core/Text.h"
+#include "base/Text.h"
 #include "install/LocalFiles.h"
 #include "platform/Files.h"
 

@@ -7,12 +7,12 @@
 #include <cmath>
 #include <cstring>
 
-#include "core/Text.h"
+#include "base/Text.h"
 #include "install/LocalFiles.h"
 #include "platform/Clock.h"
-#include "webcopy/WcDialog.h"
-#include "webcopy/WcHelpers.h"
-#include "webcopy/WcUrl.h"
+#include "webcopy/ProgressDialog.h"
+#include "webcopy/Helpers.h"
+#include "webcopy/Url.h"
 #include "webcopy/WebCopy.h"
 
 namespace nolt {

@@ -8,6 +8,7 @@
 #include <deque>
 #include <memory>
 
+#include "base/Limits.h"
 #include "platform/Files.h"
 #include "platform/Internet.h"
 
@@ -19,8 +20,8 @@ namespace nolt {
 // since WinINet has no such limit. The programs keep these values; tests shorten
 // them through TWebCopy::Limits.
 struct TransferLimits {
-  std::uint32_t connectMs = 30000;  // to reach the server
-  std::uint32_t receiveMs = 30000;  // the longest wait for the next bytes of an answer
+  std::uint32_t connectMs = kStallLimitMs;  // to reach the server
+  std::uint32_t receiveMs = kStallLimitMs;  // the longest wait for the next bytes of an answer
   // A transfer that receives less than minBytesPerSecond, averaged over the last
   // rateWindowMs, would take too long ever to finish: it fails.
   std::uint32_t minBytesPerSecond = 1024;

@@ -3,7 +3,7 @@
 #include "platform/Clock.h"
 #include "platform/Shell.h"
 #include "platform/Ui.h"
-#include "webcopy/WcDialog.h"
+#include "webcopy/ProgressDialog.h"
 
 namespace nolt {
 

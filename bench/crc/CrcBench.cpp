@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "crc/CRC321.h"
+#include "crc/FileCRC32.h"
 #include "crc/Crc32.h"
 
 namespace {

@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "app/FormReader.h"
-#include "app/MainUser.h"
+#include "app/MainForm.h"
 #include "app/Staging.h"
-#include "core/Text.h"
-#include "crc/CRC321.h"
+#include "base/Text.h"
+#include "crc/FileCRC32.h"
 #include "platform/Files.h"
 #include "platform/HeadlessUi.h"
 #include "platform/Internet.h"

@@ -1,7 +1,7 @@
 // The manifest's line rules, read from real files through the files seam.
 #include <gtest/gtest.h>
 
-#include "app/Manifest.h"
+#include "release/Manifest.h"
 #include "install/InstallName.h"
 #include "platform/Files.h"
 #include "tests/support/TestSupport.h"

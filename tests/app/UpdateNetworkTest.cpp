@@ -10,10 +10,10 @@
 #include <filesystem>
 #include <map>
 
-#include "app/MainUser.h"
+#include "app/MainForm.h"
 #include "app/Staging.h"
-#include "core/Text.h"
-#include "crc/CRC321.h"
+#include "base/Text.h"
+#include "crc/FileCRC32.h"
 #include "install/LocalFiles.h"
 #include "platform/CabinetWriter.h"
 #include "platform/HeadlessUi.h"
@@ -80,7 +80,7 @@ class UpdateNetwork : public ::testing::Test {
     return path;
   }
   void Installed(const std::string& name, const std::string& bytes) {
-    test::WriteFile(install.File(plat::files().LocalName(name)), bytes);
+    test::WriteFile(install.File(LocalPath(name)), bytes);
   }
 
   // One whole run of the updater in this process, as the message loop runs it.
@@ -99,7 +99,7 @@ class UpdateNetwork : public ::testing::Test {
     EXPECT_TRUE(view.Terminated());
     return form.ExitStatus();
   }
-  std::string Read(const std::string& name) { return test::ReadFile(install.File(plat::files().LocalName(name))); }
+  std::string Read(const std::string& name) { return test::ReadFile(install.File(LocalPath(name))); }
   // The name under which the package of a released file is staged.
   std::string Staged(const std::string& name) { return StagedPackageName(name, LowerCaseAscii(checksums[name])); }
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "cabfiles/cabfiles.h"
+#include "cabfiles/CABFile.h"
 #include "platform/Clock.h"
 #include "platform/HeadlessUi.h"
 #include "tests/support/CabTestData.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "crc/CRC321.h"
+#include "crc/FileCRC32.h"
 #include "platform/Files.h"
 #include "tests/crc/CrcReference.h"
 #include "tests/support/TestSupport.h"
@@ -226,7 +226,6 @@ class ScriptedFiles final : public plat::Files {
   bool FlushDirectory(const std::string&) override { return Unused<bool>(); }
   bool ListDirectory(const std::string&, std::vector<plat::FoundFile>*) override { return Unused<bool>(); }
   std::string ExecutablePath() override { return Unused<std::string>(); }
-  std::string LocalName(const std::string&) override { return Unused<std::string>(); }
   std::string ErrorText(std::uint32_t) override { return Unused<std::string>(); }
   std::string GetFullPathNameA(const std::string&) override { return Unused<std::string>(); }
   bool FinishInstalledFile(plat::FileHandle, const std::string&) override { return Unused<bool>(); }

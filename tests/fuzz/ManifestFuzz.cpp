@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Manifest.h"
+#include "release/Manifest.h"
 #include "app/Staging.h"
 #include "app/UpdateDecision.h"
 #include "install/InstallName.h"
@@ -164,12 +164,6 @@ class InstallationFiles final : public plat::Files {
   bool CloseHandle(plat::FileHandle h) override {
     if (h < 1 || static_cast<std::size_t>(h) > open_.size()) std::abort();
     return true;
-  }
-  std::string LocalName(const std::string& name) override {
-    std::string s = name;
-    for (char& c : s)
-      if (c == '\\') c = '/';
-    return s;
   }
   std::uint32_t GetLastError() override { return lastError_; }
   void SetLastError(std::uint32_t code) override { lastError_ = code; }

@@ -17,7 +17,7 @@
 
 #include "platform/Crypto.h"
 #include "platform/Files.h"
-#include "signing/ReleaseSignature.h"
+#include "release/ReleaseSignature.h"
 
 namespace {
 

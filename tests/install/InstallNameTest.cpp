@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "app/MainUser.h"
+#include "app/MainForm.h"
 #include "app/Staging.h"
-#include "cabfiles/cabfiles.h"
-#include "core/Text.h"
+#include "cabfiles/CABFile.h"
+#include "base/Text.h"
 #include "install/InstallName.h"
 #include "install/LocalFiles.h"
 #include "platform/HeadlessUi.h"

@@ -24,6 +24,13 @@ std::string P(std::string s) {
   return s;
 }
 
+// A name written on Windows is a local relative path on both targets.
+TEST(LocalPath, ReadsBackslashesAsTheLocalSeparator) {
+  const std::string sep(1, plat::kPathDelim);
+  EXPECT_EQ(LocalPath("sub\\file.dll"), "sub" + sep + "file.dll");
+  EXPECT_EQ(LocalPath(""), "");
+}
+
 TEST(DirExists, IsTrueOnlyForAnExistingDirectory) {
   test::TempDir tmp;
   fs::create_directory(tmp.path() / "sub");
@@ -143,7 +150,6 @@ class DirectoryFake final : public plat::Files {
     Unexpected();
     return {};
   }
-  std::string LocalName(const std::string& name) override { return name; }
   std::uint32_t GetLastError() override { return 0; }
   void SetLastError(std::uint32_t) override {}
   std::string ErrorText(std::uint32_t) override { return {}; }

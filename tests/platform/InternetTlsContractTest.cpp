@@ -12,7 +12,7 @@
 #include "tests/support/TestSupport.h"
 
 #ifndef _WIN32
-#include "platform/posix/CurlSession.h"
+#include "platform/posix/internet/CurlSession.h"
 #endif
 
 using namespace plat;

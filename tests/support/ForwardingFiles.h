@@ -51,7 +51,6 @@ class ForwardingFiles : public plat::Files {
     return real.FinishInstalledFile(h, t);
   }
   std::string ExecutablePath() override { return real.ExecutablePath(); }
-  std::string LocalName(const std::string& n) override { return real.LocalName(n); }
   std::uint32_t GetLastError() override { return real.GetLastError(); }
   void SetLastError(std::uint32_t c) override { real.SetLastError(c); }
   std::string ErrorText(std::uint32_t c) override { return real.ErrorText(c); }

@@ -13,7 +13,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include "platform/posix/FltkImages.h"
+#include "platform/posix/ui/FltkImages.h"
 #endif
 
 namespace {

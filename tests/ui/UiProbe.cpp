@@ -12,8 +12,8 @@
 
 #include "platform/Ui.h"
 #include "tests/platform/NativeWindow.h"
-#include "webcopy/WcDialog.h"
-#include "webcopy/WcLogin.h"
+#include "webcopy/ProgressDialog.h"
+#include "webcopy/Login.h"
 #include "webcopy/WebCopy.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include "platform/Ui.h"
 #include "tests/platform/NativeWindow.h"
-#include "webcopy/WcLogin.h"
+#include "webcopy/Login.h"
 
 using namespace plat;
 using nolt::test::NativeWindow;

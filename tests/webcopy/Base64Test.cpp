@@ -1,7 +1,7 @@
 // Base64 of RFC 4648.
 #include <gtest/gtest.h>
 
-#include "webcopy/WcBase64.h"
+#include "webcopy/Base64.h"
 
 namespace nolt {
 namespace {

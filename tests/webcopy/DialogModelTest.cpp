@@ -6,7 +6,7 @@
 
 #include "platform/Shell.h"
 #include "tests/webcopy/FakeUi.h"
-#include "webcopy/WcDialog.h"
+#include "webcopy/ProgressDialog.h"
 #include "webcopy/WebCopy.h"
 
 using nolt::test::FakeUi;

@@ -4,7 +4,7 @@
 #include <climits>
 
 #include "platform/Locale.h"
-#include "webcopy/WcFormat.h"
+#include "webcopy/Format.h"
 
 namespace nolt {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "tests/webcopy/HttpTestKit.h"
 #include "tests/support/TestSupport.h"
-#include "webcopy/WcDialog.h"
+#include "webcopy/ProgressDialog.h"
 
 using namespace nolt;
 using namespace nolt::test;

@@ -9,8 +9,8 @@
 #include "tests/webcopy/HttpTestKit.h"
 #include "tests/support/HttpServer.h"
 #include "tests/support/TestSupport.h"
-#include "webcopy/WcDialog.h"
-#include "webcopy/WcHelpers.h"
+#include "webcopy/ProgressDialog.h"
+#include "webcopy/Helpers.h"
 
 using namespace nolt;
 using namespace nolt::test;

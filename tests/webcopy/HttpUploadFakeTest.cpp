@@ -7,8 +7,8 @@
 
 #include "tests/support/TestSupport.h"
 #include "tests/webcopy/HttpTestKit.h"
-#include "webcopy/WcDialog.h"
-#include "webcopy/WcFormat.h"
+#include "webcopy/ProgressDialog.h"
+#include "webcopy/Format.h"
 
 using namespace nolt;
 using namespace nolt::test;

@@ -11,8 +11,8 @@
 #include "tests/support/HttpServer.h"
 #include "tests/support/TestSupport.h"
 #include "tests/webcopy/HttpTestKit.h"
-#include "webcopy/WcDialog.h"
-#include "webcopy/WcHelpers.h"
+#include "webcopy/ProgressDialog.h"
+#include "webcopy/Helpers.h"
 
 using namespace nolt;
 using namespace nolt::test;

@@ -1,7 +1,7 @@
 // The texts of WinINet error numbers.
 #include <gtest/gtest.h>
 
-#include "webcopy/WcHelpers.h"
+#include "webcopy/Helpers.h"
 
 #include "platform/InternetErrors.h"
 

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "tests/webcopy/FakeUi.h"
-#include "webcopy/WcLogin.h"
-#include "webcopy/WcLoginForm.h"
+#include "webcopy/Login.h"
+#include "webcopy/LoginForm.h"
 
 using nolt::test::FakeUi;
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "platform/Files.h"
-#include "webcopy/WcHelpers.h"
+#include "webcopy/Helpers.h"
 
 namespace nolt {
 namespace {

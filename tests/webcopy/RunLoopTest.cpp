@@ -10,7 +10,7 @@
 #include "platform/HeadlessUi.h"
 #include "platform/Internet.h"
 #include "tests/support/NullInternet.h"
-#include "webcopy/WcDialog.h"
+#include "webcopy/ProgressDialog.h"
 #include "webcopy/WebCopy.h"
 
 using namespace nolt;

@@ -3,7 +3,7 @@
 
 #include "platform/Clock.h"
 #include "tests/support/FixedClock.h"
-#include "webcopy/WcHelpers.h"
+#include "webcopy/Helpers.h"
 
 namespace nolt {
 namespace {

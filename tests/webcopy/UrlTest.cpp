@@ -1,7 +1,7 @@
 // Taking URLs apart and inserting proxy credentials.
 #include <gtest/gtest.h>
 
-#include "webcopy/WcUrl.h"
+#include "webcopy/Url.h"
 #include "webcopy/WebCopy.h"
 
 namespace nolt {

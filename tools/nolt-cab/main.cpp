@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "cabfiles/cabfiles.h"
+#include "cabfiles/CABFile.h"
 #include "core/DateTime.h"
 #include "platform/HeadlessUi.h"
 

@@ -7,18 +7,23 @@
 #include <ostream>
 #include <stdexcept>
 
-#include "crc/CRC321.h"
+#include "crc/FileCRC32.h"
 #include "install/InstallName.h"
+#include "install/LocalFiles.h"
 #include "platform/CabinetWriter.h"
 #include "platform/Crypto.h"
 #include "platform/Files.h"
-#include "signing/ReleaseSignature.h"
-#include "tools/nolt-mkpatch/NativePath.h"
+#include "platform/NativePath.h"
+#include "release/Manifest.h"
+#include "release/ReleaseSignature.h"
 
 namespace fs = std::filesystem;
 
 namespace mkpatch {
 namespace {
+
+using plat::FromPath;
+using plat::ToPath;
 
 // A failure that ends the run; its text is what the user reads.
 struct Failure : std::runtime_error {
@@ -103,7 +108,7 @@ std::string SystemError() {
 void Pack(const ReleaseFile& file, const std::string& outDir, std::string* manifest, nolt::ReleaseSignature* release,
           std::ostream& out) {
   plat::Files& files = plat::files();
-  const std::string cab = outDir + plat::kPathDelim + files.LocalName(file.name) + ".cab";
+  const std::string cab = outDir + plat::kPathDelim + nolt::LocalPath(file.name) + ".cab";
   fs::create_directories(ToPath(cab).parent_path());
   const std::string temp = cab + ".tmp";
   std::string error;
@@ -121,7 +126,7 @@ void Pack(const ReleaseFile& file, const std::string& outDir, std::string* manif
   }
   std::uint32_t crc = 0;
   const std::string checksum = nolt::FileCRC32(file.source, crc);
-  *manifest += file.name + ":" + checksum + "\r\n";
+  *manifest += nolt::ManifestLineOf(file.name, checksum);
   out << file.name << ":" << checksum << " (" << file.size << " bytes) -> " << cab << std::endl;
 }
 
@@ -235,7 +240,7 @@ int MakePatch(const std::string& release, const std::string& output, std::ostrea
       signature = nolt::SignRelease(release, secret);
       if (signature.empty()) throw Failure("the release could not be signed with " + sign->keyFile);
     }
-    WriteTextFile(outDir + plat::kPathDelim + kManifestName, manifest);
+    WriteTextFile(outDir + plat::kPathDelim + nolt::kManifestName, manifest);
     if (sign) {
       WriteTextFile(outDir + plat::kPathDelim + nolt::kSignatureName, signature);
       out << "signed: serial " << release.serial << ", expires " << release.expires << " -> " << outDir

@@ -9,8 +9,6 @@
 
 namespace mkpatch {
 
-inline constexpr char kManifestName[] = "nolt-patch-updater.txt";
-
 // Exit statuses of the program.
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;

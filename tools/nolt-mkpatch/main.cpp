@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "release/Manifest.h"
 #include "tools/nolt-mkpatch/MkPatch.h"
 
 namespace {
@@ -14,7 +15,7 @@ int Usage() {
   std::cerr << "usage: nolt-mkpatch [--sign KEYFILE [--serial N] [--expires DAYS]] RELEASE_DIR OUTPUT_DIR\n"
                "       nolt-mkpatch keygen KEYFILE\n"
                "Packs every file below RELEASE_DIR into OUTPUT_DIR as FILE.cab and writes\n"
-               "OUTPUT_DIR/" << mkpatch::kManifestName << " listing each file with its checksum.\n"
+               "OUTPUT_DIR/" << nolt::kManifestName << " listing each file with its checksum.\n"
                "--sign also writes the signature file, signed with the secret key in KEYFILE;\n"
                "--serial sets the release serial (default: the time in seconds), --expires the\n"
                "days until the release expires (default 365).\n"

@@ -2,11 +2,11 @@
 #include "tools/nolt-webcopy/CommandLine.h"
 
 #include "core/DateTime.h"
-#include "core/Text.h"
+#include "base/Text.h"
 #include "install/LocalFiles.h"
 #include "platform/Files.h"
-#include "webcopy/WcHelpers.h"
-#include "webcopy/WcUrl.h"
+#include "webcopy/Helpers.h"
+#include "webcopy/Url.h"
 
 namespace nolt::cli {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/Text.h"
+#include "base/Text.h"
 #include "install/StagedFile.h"
 #include "platform/Clock.h"
 #include "platform/Console.h"
@@ -15,7 +15,7 @@
 #include "platform/Internet.h"
 #include "platform/Share.h"
 #include "tools/nolt-webcopy/CommandLine.h"
-#include "webcopy/WcUrl.h"
+#include "webcopy/Url.h"
 #include "webcopy/WebCopy.h"
 
 namespace {

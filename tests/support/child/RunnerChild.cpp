@@ -1,6 +1,7 @@
 #include "tests/support/child/RunnerChild.h"
 
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -34,6 +35,14 @@ void WaitFor(const std::string& quit) {
   auto end = std::chrono::steady_clock::now() + kLongest;
   while (!Exists(quit) && std::chrono::steady_clock::now() < end)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
+// Keeps the processor busy for ms milliseconds, so that the process's times show
+// work whatever the granularity of the system's accounting.
+void Busy(int ms) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  volatile std::uint64_t n = 0;
+  while (std::chrono::steady_clock::now() < end) n = n + 1;
 }
 
 #ifdef _WIN32
@@ -119,6 +128,8 @@ bool RunAsChild(int argc, char** argv, int* exitCode) {
 #endif
       } else if (std::strcmp(argv[i], "--wait") == 0) {
         WaitFor(argv[i + 1]);
+      } else if (std::strcmp(argv[i], "--busy") == 0) {
+        Busy(std::atoi(argv[i + 1]));
       }
     }
     *exitCode = std::atoi(argv[3]);
