@@ -17,7 +17,7 @@
 #include "install/LocalFiles.h"
 #include "platform/CabinetWriter.h"
 #include "platform/HeadlessUi.h"
-#include "tests/support/ForwardingFiles.h"
+#include "tests/support/DurabilityLog.h"
 #include "tests/support/HttpServer.h"
 #include "tests/support/TestSupport.h"
 
@@ -307,48 +307,7 @@ TEST_F(UpdateNetwork, StalledPackagesEndWithinTheLimitsAndTheRunGoesOn) {
 // entry) comes after the flush of that file's data, and the flush of its directory
 // after it.
 TEST_F(UpdateNetwork, EveryInstalledFileIsFlushedBeforeItsRename) {
-  class Recording : public test::ForwardingFiles {
-   public:
-    std::vector<std::string> calls;
-    std::map<plat::FileHandle, std::string> paths;
-    plat::FileHandle CreateTempFileIn(const std::string& d, const std::string& p, const std::string& s,
-                                      std::string* path) override {
-      const plat::FileHandle h = real.CreateTempFileIn(d, p, s, path);
-      paths[h] = *path;
-      return h;
-    }
-    plat::FileHandle CreateFileA(const std::string& p, plat::FileAccess a, plat::FileCreate c) override {
-      const plat::FileHandle h = real.CreateFileA(p, a, c);
-      paths[h] = p;
-      return h;
-    }
-    plat::FileHandle CreateFileNoFollow(const std::string& p, plat::FileAccess a, std::uint32_t s,
-                                        plat::FileCreate c) override {
-      const plat::FileHandle h = real.CreateFileNoFollow(p, a, s, c);
-      paths[h] = p;
-      return h;
-    }
-    bool WriteFile(plat::FileHandle h, const void* b, std::uint32_t n, std::uint32_t* w) override {
-      calls.push_back("write " + paths[h]);
-      return real.WriteFile(h, b, n, w);
-    }
-    bool FlushFileBuffers(plat::FileHandle h) override {
-      calls.push_back("flush " + paths[h]);
-      return real.FlushFileBuffers(h);
-    }
-    bool CloseHandle(plat::FileHandle h) override {
-      calls.push_back("close " + paths[h]);
-      return real.CloseHandle(h);
-    }
-    bool MoveFileReplace(const std::string& s, const std::string& t) override {
-      calls.push_back("move " + s + " > " + t);
-      return real.MoveFileReplace(s, t);
-    }
-    bool FlushDirectory(const std::string& d) override {
-      calls.push_back("flushdir " + d);
-      return real.FlushDirectory(d);
-    }
-  } files;
+  test::DurabilityLog files;
   plat::ScopedSeam<plat::Files> seam(files);
   Release("a.dll", Bytes(200000, 5));
   Release("sub\\b.dll", Bytes(1000, 6));
