@@ -13,6 +13,7 @@
 #include "crc/FileCRC32.h"
 #include "install/InstallName.h"
 #include "install/LocalFiles.h"
+#include "install/StagedFile.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
 #include "platform/Internet.h"
@@ -131,6 +132,10 @@ TMainForm::TMainForm(const std::string& description, const std::string& releaseK
   WebCopyMain.OnErrorInfo = UpdateFiles.OnErrorInfo = noteError;
   WebCopyMain.OnURLNotFound = UpdateFiles.OnURLNotFound = noteUnreachable;
   UpdateFiles.OnFileStart = [this](TObject* s, int idx) { UpdateFilesFileStart(s, idx); };
+  // A package is never flushed to the disk: every file unpacked from it is checked
+  // against the manifest before it replaces the installed one (CABVerifyFile), so a
+  // package that a power loss tore costs a new download, not a wrong file.
+  UpdateFiles.Durable = false;
   CAB.OnVerifyFile = [this](TObject* s, const std::string& f, const std::string& t, bool& a) {
     CABVerifyFile(s, f, t, a);
   };
@@ -344,6 +349,9 @@ void TMainForm::QueuePackages() {
 }
 
 void TMainForm::RunPackages() {
+  // Each unpacked file is flushed before its rename; the directories of the renames
+  // are flushed once, when the last package is done.
+  DirectoryFlushes flushes;
   if (UpdateFiles.Items.Count() > 0) UpdateFiles.Execute();
 }
 

@@ -1,5 +1,6 @@
 #include "install/StagedFile.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -35,6 +36,29 @@ void StagedFile::RemoveLeftovers(const std::string& dir) {
     files.CloseHandle(h);
     if (!files.DeleteFileA(path)) files.DeleteFileAtReboot(path);
   }
+}
+
+namespace {
+thread_local DirectoryFlushes* currentFlushes = nullptr;
+}  // namespace
+
+DirectoryFlushes::DirectoryFlushes() : outer_(currentFlushes == nullptr) {
+  if (outer_) currentFlushes = this;
+}
+
+DirectoryFlushes::~DirectoryFlushes() {
+  if (!outer_) return;
+  currentFlushes = nullptr;
+  for (const std::string& dir : pending_) plat::files().FlushDirectory(dir);
+}
+
+void DirectoryFlushes::After(const std::string& directory) {
+  if (!currentFlushes) {
+    plat::files().FlushDirectory(directory);
+    return;
+  }
+  std::vector<std::string>& pending = currentFlushes->pending_;
+  if (std::find(pending.begin(), pending.end(), directory) == pending.end()) pending.push_back(directory);
 }
 
 bool StagedFile::Create(const std::string& target) {
@@ -119,7 +143,7 @@ bool StagedFile::Close() {
   files.FinishInstalledFile(file_, target_);
   // The data reaches the disk before the rename that installs it: a power loss
   // after the rename must not leave an empty or partly written file.
-  if (!files.FlushFileBuffers(file_)) {
+  if (durable_ && !files.FlushFileBuffers(file_)) {
     const std::uint32_t code = files.GetLastError();
     CloseAs(State::GivenUp);
     files.SetLastError(code);
@@ -143,7 +167,7 @@ bool StagedFile::Commit() {
   if (state_ == State::Open) Close();
   auto& files = plat::files();
   const bool moved = state_ == State::Finished && (files.MoveFileReplace(temp_, target_) || ReplaceRunningProgram());
-  if (moved) files.FlushDirectory(DirectoryOf(target_));
+  if (moved && durable_) DirectoryFlushes::After(DirectoryOf(target_));
   else files.DeleteFileA(temp_);
   temp_.clear();
   state_ = State::None;

@@ -112,6 +112,7 @@ bool TWebCopy::FileCopy(int idx, const std::string& FTPUserID, const std::string
       if (free) fs.CloseHandle(probe);
     }
     StagedFile file;
+    file.SetDurable(Durable);
     if (!free || !file.Create(target)) {
       src.Close();
       ReportError(TransferError::kCreateTarget, "Cannot create target file " + target);

@@ -83,6 +83,7 @@ bool TWebCopy::FtpDownload(int idx, const std::string& FTPUserID, const std::str
   // The file arrives beside the target and replaces it only when complete: a cancel
   // or a broken transfer leaves the previous file as it was.
   StagedFile staged;
+  staged.SetDurable(Durable);
   if (!CanCreateTarget(target) || !staged.Create(target)) {
     file.Close();
     release();

@@ -161,6 +161,7 @@ bool TWebCopy::HttpDownload(int idx, const std::string& URL, const std::string& 
   // beginning instead: on after it for a 206, anew for a 200, and its record is
   // written once the file is empty, before any byte of the new body.
   StagedFile file;
+  file.SetDurable(Durable);
   std::uint64_t offset = 0;
   bool created = CanCreateTarget(target);
   if (created && ResumeDownloads) {

@@ -155,6 +155,9 @@ class TWebCopy : public TComponent {
   // (PartialDownload) and continue it the next time, when the server confirms the
   // file is unchanged; the file is replaced only when it has arrived whole.
   bool ResumeDownloads = false;
+  // False for downloads whose content the caller checks before anything relies on
+  // it: their data and renames are not flushed to the disk (StagedFile::SetDurable).
+  bool Durable = true;
   std::string Proxy;
   std::string ProxyUserID;
   std::string ProxyPassword;

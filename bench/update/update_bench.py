@@ -19,8 +19,13 @@ With --changed N and --mkpatch, the release is packed by nolt-mkpatch and the
 first N files are made different before every run, so that each run fetches and
 installs N packages; cat then reads the N packages and the N new files.
 
+With --eatmydata, each round also runs every updater under eatmydata, which makes
+every flush a no-op: the median ratio of the paired rounds says what durability
+costs. One more run under strace counts the flushing calls (fsync, fdatasync,
+sync_file_range, syncfs).
+
 Usage: update_bench.py UPDATER [UPDATER...] [--port N] [--files N] [--total BYTES] [--runs N]
-                       [--changed N --mkpatch NOLT_MKPATCH] [--key KEYFILE]
+                       [--changed N --mkpatch NOLT_MKPATCH] [--key KEYFILE] [--eatmydata]
   --port: the port of the base URL compiled into the updaters; by default read
           from the CMakeCache.txt of the build beside the updater's bin/.
 """
@@ -96,7 +101,10 @@ def main() -> int:
     ap.add_argument("--changed", type=int, default=0)
     ap.add_argument("--mkpatch")
     ap.add_argument("--key")
+    ap.add_argument("--eatmydata", action="store_true")
     args = ap.parse_args()
+    if args.eatmydata and not shutil.which("eatmydata"):
+        sys.exit("--eatmydata needs eatmydata (scripts/deps installs it)")
     if args.changed and not args.mkpatch:
         sys.exit("--changed needs --mkpatch")
     if args.changed and args.key:
@@ -179,10 +187,11 @@ def main() -> int:
         env.pop("DISPLAY", None)
         env.pop("WAYLAND_DISPLAY", None)
 
-        def run_updater(updater):
+        def run_updater(updater, prefix=()):
             make_old()
             t = time.perf_counter()
-            r = subprocess.run([updater], cwd=install, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+            r = subprocess.run([*prefix, updater], cwd=install, env=env, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.PIPE)
             dt = time.perf_counter() - t
             if r.returncode != 0:
                 sys.exit("updater failed: %s" % r.stderr.decode())
@@ -205,12 +214,27 @@ def main() -> int:
         if any(f.endswith(".cab") or f.startswith(".nolt") for _, _, fs in os.walk(install) for f in fs):
             sys.exit("the updater left a package or a temporary file behind")
         u, c = [[] for _ in updaters], []
+        nosync = [[] for _ in updaters]
         for _ in range(args.runs):
             for i, updater in enumerate(updaters):
                 u[i].append(run_updater(updater))
+                if args.eatmydata:
+                    nosync[i].append(run_updater(updater, ("eatmydata",)))
             c.append(run_cat())
+        flushes = []
+        if args.eatmydata:
+            for updater in updaters:
+                with tempfile.NamedTemporaryFile("r", suffix=".strace") as out:
+                    run_updater(updater, ("strace", "-f", "-c", "-o", out.name,
+                                          "-e", "trace=fsync,fdatasync,sync_file_range,syncfs"))
+                    calls = {m.group(2): int(m.group(1)) for m in
+                             re.finditer(r"^\s*[\d.]+\s+[\d.]+\s+\d+\s+(\d+)\s+(?:\d+\s+)?(\w+)\s*$",
+                                         out.read(), re.M)}
+                    calls.pop("total", None)
+                    flushes.append(calls)
         server.shutdown()
-        expected = args.runs * len(updaters) * (1 + args.changed)
+        updater_runs = args.runs * len(updaters) * (2 if args.eatmydata else 1) + (len(updaters) if args.eatmydata else 0)
+        expected = updater_runs * (1 + args.changed)
         if Counter.requests - requests_before != expected:
             sys.exit("expected one manifest request per run, got %d for %d runs"
                      % (Counter.requests - requests_before, expected))
@@ -218,10 +242,17 @@ def main() -> int:
         print("files %d, total %.1f MiB, runs %d, port %d" % (args.files, size * args.files / 2**20, args.runs, port))
         if args.key:
             print("signature file: %d bytes" % signature_size)
-        for name, times in zip(args.updaters, u):
+        for i, (name, times) in enumerate(zip(args.updaters, u)):
             mu = statistics.median(times)
             print("updater %s (%s): median %.3f s  (min %.3f)  ratio to cat %.2f"
                   % (name, "%d packages" % args.changed if args.changed else "nothing to do", mu, min(times), mu / mc))
+            if args.eatmydata:
+                ratios = [d / n for d, n in zip(times, nosync[i])]
+                print("  under eatmydata (no flush): median %.3f s; durable / no flush, median of %d paired rounds: "
+                      "%.2f" % (statistics.median(nosync[i]), len(ratios), statistics.median(ratios)))
+                print("  flushing calls of one run: %s (total %d)"
+                      % (", ".join("%s %d" % kv for kv in sorted(flushes[i].items())) or "none",
+                         sum(flushes[i].values())))
         print("cat of the same files: median %.3f s  (min %.3f)" % (mc, min(c)))
         return 0
     finally:
