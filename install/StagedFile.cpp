@@ -72,6 +72,7 @@ bool StagedFile::Create(const std::string& target) {
   temp_ = temp;
   file_ = h;
   written_ = 0;
+  writtenOut_ = 0;
   named_ = false;
   return true;
 }
@@ -96,6 +97,7 @@ bool StagedFile::Continue(const std::string& target, const std::string& partial,
   temp_ = partial;
   file_ = h;
   written_ = keep;
+  writtenOut_ = keep;
   named_ = true;
   return true;
 }
@@ -128,10 +130,40 @@ void StagedFile::Flush() {
 void StagedFile::WriteThrough(const void* data, std::uint32_t count) {
   auto& files = plat::files();
   std::uint32_t written = 0;
-  if (files.WriteFile(file_, data, count, &written) && written == count) return;
+  if (files.WriteFile(file_, data, count, &written) && written == count) {
+    StartWriteOut();
+    return;
+  }
   const std::uint32_t code = files.GetLastError();
   Discard();
   RaiseInOutError(code);
+}
+
+bool StagedFile::CopyFrom(plat::FileHandle source, std::uint32_t count, std::uint32_t* copied) {
+  Flush();
+  auto& files = plat::files();
+  switch (files.CopyFileChunk(source, file_, count, copied)) {
+    case plat::Files::ChunkCopy::Copied:
+      written_ += *copied;
+      StartWriteOut();
+      return true;
+    case plat::Files::ChunkCopy::ReadFailed:
+      return false;
+    case plat::Files::ChunkCopy::WriteFailed:
+      break;
+  }
+  const std::uint32_t code = files.GetLastError();
+  Discard();
+  RaiseInOutError(code);
+}
+
+// Only the data written since the last step is sent on, whole steps at a time; what
+// gathered writes still hold is not in the file yet and follows with a later step.
+void StagedFile::StartWriteOut() {
+  const std::uint64_t inFile = written_ - pendingSize_;
+  if (!durable_ || inFile - writtenOut_ < kWriteOutStep) return;
+  plat::files().StartWriteOut(file_, writtenOut_, inFile - writtenOut_);
+  writtenOut_ = inFile;
 }
 
 bool StagedFile::Close() {

@@ -72,11 +72,20 @@ class StagedFile {
     written_ += count;
   }
 
+  // Copies up to count bytes from the position of source onto the end of the file,
+  // by the system where it can (plat::Files::CopyFileChunk); *copied is 0 at the end
+  // of source. False when reading source failed (GetLastError tells why); a failed
+  // write removes the temporary file and raises as Write does.
+  bool CopyFrom(plat::FileHandle source, std::uint32_t count, std::uint32_t* copied);
+
   // Direct writes, for a library that writes through the handle itself (a cabinet
   // decoder): it reports each count that reached the file with Wrote.
   plat::FileHandle Handle() const { return file_; }
   bool Holds(plat::FileHandle h) const { return state_ == State::Open && file_ == h; }
-  void Wrote(std::uint32_t count) { written_ += count; }
+  void Wrote(std::uint32_t count) {
+    written_ += count;
+    StartWriteOut();
+  }
   // Every byte given to the file so far, gathered or direct.
   std::uint64_t Written() const { return written_; }
 
@@ -104,8 +113,14 @@ class StagedFile {
 
   const std::string& TempPath() const { return temp_; }
 
-  // False: neither the data nor the rename is flushed (see above). Set before Close.
+  // False: neither the data nor the rename is flushed (see above). Set before the
+  // first write: a durable file's data is sent on to the disk while it is written.
   void SetDurable(bool durable) { durable_ = durable; }
+
+  // A durable file's data goes to the disk in steps of this size while it is
+  // written, without waiting, so that the flush in Close finds at most one step
+  // left: a large download or copy is on the disk almost as soon as it is complete.
+  static constexpr std::uint64_t kWriteOutStep = 8 * 1024 * 1024;
 
  private:
   // None: no temporary file. Open: being written. Finished: closed by Close, ready
@@ -115,6 +130,7 @@ class StagedFile {
   void WriteThrough(const void* data, std::uint32_t count);
   bool ReplaceRunningProgram();
   void Flush();
+  void StartWriteOut();
   bool CloseAs(State after);
 
   State state_ = State::None;
@@ -124,6 +140,7 @@ class StagedFile {
   std::unique_ptr<char[]> pending_;  // kWriteChunk bytes, allocated once per file
   std::uint32_t pendingSize_ = 0;
   std::uint64_t written_ = 0;
+  std::uint64_t writtenOut_ = 0;  // the data before this offset has been sent on to the disk
   bool named_ = false;  // opened by Continue: a file of the caller's naming
   bool durable_ = true;
 };

@@ -120,7 +120,9 @@ class Files {
   // Returns the handle and sets path, or kInvalidFile.
   virtual FileHandle CreateTempFileIn(const std::string& dir, const std::string& prefix, const std::string& suffix,
                                       std::string* path) = 0;
-  // Writes the file's data and size through to the disk (FlushFileBuffers; fsync).
+  // Writes the file's data and size through to the disk: what reading it back needs,
+  // not its times (Linux: fdatasync; Windows: a data-only flush where the system has
+  // one, else FlushFileBuffers).
   virtual bool FlushFileBuffers(FileHandle h) = 0;
   // Makes a rename inside the directory last through a power loss. Linux: fsync of the
   // directory. Windows: nothing to do; NTFS records a rename in its own journal, and
@@ -195,6 +197,20 @@ class Files {
   // (Linux checks that the path still names the file it locked, and tries again).
   virtual FileHandle TakeLockFile(const std::string& path);
   virtual void ReleaseLockFile(FileHandle h, const std::string& path);
+
+  // -- Moving data in bulk and to the disk ----------------------------------------
+  enum class ChunkCopy { Copied, ReadFailed, WriteFailed };
+  // Copies up to count bytes from the position of from to the position of to, moving
+  // both on; *copied is 0 at the end of from. The system copies without passing the
+  // bytes through the process where it can (Linux: copy_file_range, on one file
+  // system); elsewhere, and in this default, the bytes are read and written.
+  // ReadFailed or WriteFailed tells which side failed, GetLastError why.
+  virtual ChunkCopy CopyFileChunk(FileHandle from, FileHandle to, std::uint32_t count, std::uint32_t* copied);
+  // Starts writing the data in [offset, offset + length) of a file open for writing
+  // to the disk, without waiting, so that its FlushFileBuffers later finds little
+  // left to write (Linux: sync_file_range). Only a hint: Windows has no such call,
+  // and a failure changes nothing.
+  virtual void StartWriteOut(FileHandle h, std::uint64_t offset, std::uint64_t length);
 };
 
 // Defaults for fakes, which hold no links.
@@ -214,6 +230,19 @@ inline void Files::ReleaseLockFile(FileHandle h, const std::string& path) {
   CloseHandle(h);
   DeleteFileA(path);
 }
+
+inline Files::ChunkCopy Files::CopyFileChunk(FileHandle from, FileHandle to, std::uint32_t count,
+                                             std::uint32_t* copied) {
+  *copied = 0;
+  std::vector<char> buffer(count);
+  std::uint32_t read = 0;
+  if (!ReadFile(from, buffer.data(), count, &read)) return ChunkCopy::ReadFailed;
+  std::uint32_t written = 0;
+  if (read != 0 && (!WriteFile(to, buffer.data(), read, &written) || written != read)) return ChunkCopy::WriteFailed;
+  *copied = read;
+  return ChunkCopy::Copied;
+}
+inline void Files::StartWriteOut(FileHandle, std::uint64_t, std::uint64_t) {}
 
 inline bool Files::CanCreateFileIn(const std::string& dir) {
   std::string path;

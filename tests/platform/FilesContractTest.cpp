@@ -97,6 +97,46 @@ TEST(FilesContract, CreateWriteReadSeekClose) {
   EXPECT_EQ(f.GetLastError(), kErrorFileNotFound);
 }
 
+// A chunk copy continues from both positions, stops at the end of the source with 0,
+// says which side failed, and a write-out hint leaves the data as written.
+TEST(FilesContract, ChunkCopyFromPositionToPositionAndWhichSideFailed) {
+  TempDir dir;
+  Files& f = files();
+  std::string body(3 * 1024 * 1024 + 7, '\0');
+  for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 131 + i / 4093);
+  nolt::test::WriteFile(dir.File("src.bin"), "skip" + body);
+  FileHandle src = f.CreateFileA(dir.File("src.bin"), FileAccess::Read, FileCreate::OpenExisting);
+  FileHandle dst = f.CreateFileA(dir.File("dst.bin"), FileAccess::Write, FileCreate::CreateAlways);
+  ASSERT_NE(src, kInvalidFile);
+  ASSERT_NE(dst, kInvalidFile);
+  ASSERT_EQ(f.SetFilePointer(src, 4, SeekOrigin::Begin), 4);
+  std::uint32_t n = 0;
+  ASSERT_TRUE(f.WriteFile(dst, "head", 4, &n));
+  std::uint64_t total = 0;
+  for (;;) {
+    std::uint32_t copied = 0;
+    ASSERT_EQ(f.CopyFileChunk(src, dst, 1 << 20, &copied), Files::ChunkCopy::Copied);
+    ASSERT_LE(copied, 1u << 20);
+    if (copied == 0) break;
+    total += copied;
+    f.StartWriteOut(dst, 0, total);
+  }
+  EXPECT_EQ(total, body.size());
+  ASSERT_TRUE(f.FlushFileBuffers(dst));
+  f.CloseHandle(dst);
+  EXPECT_EQ(nolt::test::ReadFile(dir.File("dst.bin")), "head" + body);
+
+  // The source open for reading only cannot take the bytes; the target cannot give them.
+  ASSERT_EQ(f.SetFilePointer(src, 0, SeekOrigin::Begin), 0);
+  std::uint32_t copied = 99;
+  EXPECT_EQ(f.CopyFileChunk(src, src, 16, &copied), Files::ChunkCopy::WriteFailed);
+  dst = f.CreateFileA(dir.File("dst.bin"), FileAccess::Write, FileCreate::OpenExisting);
+  EXPECT_EQ(f.CopyFileChunk(dst, src, 16, &copied), Files::ChunkCopy::ReadFailed);
+  EXPECT_NE(f.GetLastError(), 0u);
+  f.CloseHandle(dst);
+  f.CloseHandle(src);
+}
+
 TEST(FilesContract, ReadSharedWithWriter) {
   TempDir dir;
   Files& f = files();

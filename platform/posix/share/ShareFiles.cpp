@@ -117,6 +117,14 @@ class ShareRoutingFiles final : public Files {
   bool FlushDirectory(const std::string& dir) override {
     return smb::Routes(dir) ? NotSupported() : local.FlushDirectory(dir);
   }
+  // A share's file is copied through this process, by the seam's reads and writes.
+  ChunkCopy CopyFileChunk(FileHandle from, FileHandle to, std::uint32_t count, std::uint32_t* copied) override {
+    if (smb::IsHandle(from) || smb::IsHandle(to)) return Files::CopyFileChunk(from, to, count, copied);
+    return local.CopyFileChunk(from, to, count, copied);
+  }
+  void StartWriteOut(FileHandle h, std::uint64_t offset, std::uint64_t length) override {
+    if (!smb::IsHandle(h)) local.StartWriteOut(h, offset, length);
+  }
   // Listing is for local folders (the leftovers of an installation).
   bool ListDirectory(const std::string& dir, std::vector<FoundFile>* entries) override {
     return smb::Routes(dir) ? NotSupported() : local.ListDirectory(dir, entries);
